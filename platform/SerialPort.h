@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// The serial line as the window uses it: select a port by number, give it a
+// settings text and a handshaking code, open it, write text, read everything
+// received so far, close it. Text crosses the line as code page 932 bytes.
+//
+// A port that fails while open (a USB adapter pulled out) is closed by the
+// port itself at the first error, which it reports once through lost().
+class SerialPort : public QObject {
+    Q_OBJECT
+public:
+    // Handshaking codes, as offered in the window's list.
+    enum Handshaking { NoHandshaking = 0, XonXoff = 1, RtsCts = 2, RtsCtsXonXoff = 3 };
+
+    using QObject::QObject;
+    ~SerialPort() override;
+
+    // The port number; which numbers name a device is decided on open.
+    virtual void setCommPort(int number) = 0;
+    virtual int commPort() const = 0;
+
+    // "baud,parity,databits,stopbits", e.g. "9600,N,8,1". Returns false and
+    // keeps the previous settings when the text is not of that form.
+    virtual bool setSettings(const QString &settings) = 0;
+    virtual QString settings() const = 0;
+
+    // 0 to 3 (see Handshaking); anything else returns false and changes nothing.
+    virtual bool setHandshaking(int code) = 0;
+    virtual int handshaking() const = 0;
+
+    // Opens the port with the current number, settings and handshaking.
+    // Fails when the number names no device, the device is missing or in use,
+    // or the device did not take every setting. Opening an open port fails.
+    virtual bool open() = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+
+    // Hands the text, as code page 932 bytes, to the system before returning.
+    // Does nothing on a closed port.
+    virtual void output(const QString &text) = 0;
+
+    // Everything received since the last read, decoded; empty when nothing
+    // came or the port is closed. A lead byte that ends the received bytes is
+    // held back until its trail byte arrives.
+    virtual QString input() = 0;
+
+    // Why the last open failed, or why the port was lost (for diagnostics).
+    virtual QString errorString() const = 0;
+
+signals:
+    // The open port failed and has been closed. Emitted once per loss.
+    void lost(const QString &reason);
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "LineSettings.h"
+
+#include <QString>
+#include <QtGlobal>
+
+// What QSerialPort cannot do itself, done through the operating system on an
+// open port's handle (termios on Unix, the DCB on Windows).
+namespace SerialTuning {
+
+// Turns on XON/XOFF in both directions in addition to the RTS/CTS flow
+// control already set, for handshaking code 3.
+bool addSoftwareFlowControl(qintptr handle, QString *error);
+
+// Reads the device's settings back and checks that it really took `line` and
+// the handshaking code (QSerialPort's getters only report what was asked).
+// On a mismatch returns false and says which setting in `why`.
+bool verify(qintptr handle, const LineSettings &line, int handshaking, QString *why);
+
+} // namespace SerialTuning

@@ -1,0 +1,3 @@
+#include "Timer.h"
+
+Timer::~Timer() = default;

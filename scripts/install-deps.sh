@@ -1,0 +1,45 @@
+#!/bin/sh
+# Installs the Debian packages commcheck needs to build, test and run.
+# Does nothing (and needs no network) when everything is already there.
+set -eu
+
+PACKAGES="
+cmake
+ninja-build
+g++
+make
+pkg-config
+qt6-base-dev
+qt6-serialport-dev
+libgl-dev
+fonts-ipafont-gothic
+socat
+xvfb
+xauth
+"
+
+missing=""
+for p in $PACKAGES; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    case "$status" in
+    *"install ok installed"*) ;;
+    *) missing="$missing $p" ;;
+    esac
+done
+
+[ -z "$missing" ] && exit 0
+
+echo "install-deps: installing:$missing"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null 2>&1; then
+        SUDO="sudo"
+    else
+        echo "install-deps: need root (or sudo) to install:$missing" >&2
+        exit 1
+    fi
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+# shellcheck disable=SC2086
+$SUDO apt-get install -y -qq --no-install-recommends $missing

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <termios.h>
+
+// A pseudo-terminal pair standing in for a serial device: the program under
+// test opens the slave by its path, the test plays the far end of the line on
+// the master. The slave is put in raw mode at once so that nothing is echoed
+// before the program opens it.
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair &) = delete;
+    PtyPair &operator=(const PtyPair &) = delete;
+
+    bool isValid() const { return master_ >= 0; }
+    QString error() const { return error_; }
+    QString slavePath() const { return slavePath_; }
+    int masterFd() const { return master_; }
+
+    // Sends bytes from the far end (they arrive at the program's port).
+    bool write(const QByteArray &bytes);
+
+    // Reads what the program wrote, until `count` bytes have come or
+    // `timeoutMs` has passed, running the Qt event loop meanwhile.
+    QByteArray read(int count, int timeoutMs);
+
+    // Reads whatever the program wrote within `timeoutMs` (event loop runs).
+    QByteArray readFor(int timeoutMs);
+
+    // The slave's current terminal settings, as the device holds them.
+    struct termios slaveTermios() const;
+
+    // Ends the far side, as if the cable or the adapter were pulled out.
+    void closeMaster();
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    QString slavePath_;
+    QString error_;
+};
