@@ -26,6 +26,13 @@ namespace Cp932 {
 // escaped lone byte (see above); use Cp932Decoder to decode in pieces.
 QString decode(QByteArrayView bytes);
 
+// The core of decode() for callers that manage their own buffer: writes the
+// text of `bytes` to `out`, which must have room for bytes.size() units, and
+// returns the number of units written. Given `endsInLead`, a lead byte at the
+// very end is left undecoded and *endsInLead tells whether that happened, so
+// that a caller decoding in pieces can hold it for the next piece.
+qsizetype decodeTo(QByteArrayView bytes, char16_t *out, bool *endsInLead = nullptr);
+
 // Encodes text; characters without a code page 932 form become '?'.
 QByteArray encode(QStringView text);
 

@@ -18,4 +18,10 @@ bool addSoftwareFlowControl(qintptr handle, QString *error);
 // On a mismatch returns false and says which setting in `why`.
 bool verify(qintptr handle, const LineSettings &line, int handshaking, QString *why);
 
+// Whether another program holds `device` for itself (TIOCEXCL on Unix), to be
+// asked before opening: the serial layer's lock file only stops programs that
+// take it too, and root passes TIOCEXCL unchallenged. Windows' own exclusive
+// opens do this job there, so it is always false on Windows.
+bool isHeldExclusively(const QString &device);
+
 } // namespace SerialTuning

@@ -31,8 +31,20 @@ public:
     // Reads whatever the program wrote within `timeoutMs` (event loop runs).
     QByteArray readFor(int timeoutMs);
 
+    // Reads what the program wrote, like read(), but without running the
+    // event loop: only bytes the program already handed to the system come.
+    QByteArray readWithoutEventLoop(int count, int timeoutMs);
+
+    // Waits, without running the event loop, until bytes sent with write()
+    // have reached the slave side, where the program can read them.
+    bool waitUntilDelivered(int timeoutMs) const;
+
     // The slave's current terminal settings, as the device holds them.
     struct termios slaveTermios() const;
+
+    // The slave's output speed in baud as the kernel holds it, custom rates
+    // included (termios' speed_t only knows the standard ones); -1 on failure.
+    qint64 slaveSpeed() const;
 
     // Ends the far side, as if the cable or the adapter were pulled out.
     void closeMaster();

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// The bracket convention for control codes: in the send box any character may
+// be written as its decimal code in square brackets, and received text is
+// shown the same way. A character's code is its code page 932 value.
+namespace PlmMod1 {
+
+// Turns typed text into the text to transmit. Each "[n]" with n at most 128
+// becomes the character of code n; a larger n becomes "ERR". Non-digits inside
+// the brackets are skipped, an escape with no digits yields nothing, and an
+// escape left open at the end is dropped. A "[" produced by "[91]" opens a
+// new escape.
+//   UnescapeCodes("AB[13]")   == "AB\r"
+//   UnescapeCodes("[013]x")   == "\rx"
+//   UnescapeCodes("[200]")    == "ERR"
+//   UnescapeCodes("[91]65]")  == "A"
+//   UnescapeCodes("AB[1")     == "AB"
+QString UnescapeCodes(const QString &text);
+
+// Turns received text into displayable text: every character whose code is
+// below 32 is written as "[n]"; double-byte characters have negative codes.
+//   EscapeCodes("OK\r\n") == "OK[13][10]"
+//   EscapeCodes("あ")     == "[-32096]"
+QString EscapeCodes(const QString &text);
+
+} // namespace PlmMod1

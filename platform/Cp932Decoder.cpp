@@ -1,0 +1,44 @@
+#include "Cp932Decoder.h"
+
+#include "Cp932.h"
+#include "Cp932Table.h"
+
+QString Cp932Decoder::decode(QByteArrayView bytes)
+{
+    if (bytes.isEmpty())
+        return {};
+    QString text(bytes.size() + 1, Qt::Uninitialized);
+    auto *const begin = reinterpret_cast<char16_t *>(text.data());
+    char16_t *dst = begin;
+    if (pending_ >= 0) {
+        const int column = Cp932Table::kTrailColumn[static_cast<unsigned char>(bytes.front())];
+        const char16_t unit =
+            column < 0
+                ? 0
+                : Cp932Table::kDoubleByte[Cp932Table::kLeadRow[pending_] * Cp932Table::kTrailCount +
+                                          column];
+        if (unit != 0) {
+            *dst++ = unit;
+            bytes = bytes.sliced(1);
+        } else {
+            // The held byte starts no character; the byte after it is read on its own.
+            *dst++ = Cp932::fromSingleByte(quint8(pending_)).unicode();
+        }
+        pending_ = -1;
+    }
+    bool endsInLead = false;
+    dst += Cp932::decodeTo(bytes, dst, &endsInLead);
+    if (endsInLead)
+        pending_ = static_cast<unsigned char>(bytes.back());
+    text.truncate(dst - begin);
+    return text;
+}
+
+QString Cp932Decoder::flush()
+{
+    if (pending_ < 0)
+        return {};
+    const QChar escaped = Cp932::fromSingleByte(quint8(pending_));
+    pending_ = -1;
+    return QString(escaped);
+}

@@ -1,0 +1,71 @@
+#include "FakeSerialPort.h"
+
+#include "Cp932.h"
+#include "LineSettings.h"
+
+bool FakeSerialPort::setSettings(const QString &settings)
+{
+    if (!LineSettings::parse(settings))
+        return false;
+    settings_ = settings;
+    return true;
+}
+
+bool FakeSerialPort::setHandshaking(int code)
+{
+    if (code < NoHandshaking || code > RtsCtsXonXoff)
+        return false;
+    handshaking_ = code;
+    return true;
+}
+
+bool FakeSerialPort::open()
+{
+    if (open_) {
+        error_ = QStringLiteral("already open");
+        return false;
+    }
+    if (!existing_.contains(number_)) {
+        error_ = QStringLiteral("no such port");
+        return false;
+    }
+    if (busy_) {
+        error_ = QStringLiteral("port in use");
+        return false;
+    }
+    open_ = true;
+    decoder_.reset();
+    ++opens_;
+    return true;
+}
+
+void FakeSerialPort::close()
+{
+    if (!open_)
+        return;
+    open_ = false;
+    ++closes_;
+}
+
+void FakeSerialPort::output(const QString &text)
+{
+    if (open_)
+        written_ += Cp932::encode(text);
+}
+
+QString FakeSerialPort::input()
+{
+    if (!open_)
+        return {};
+    const QByteArray bytes = std::exchange(pending_, {});
+    return decoder_.decode(bytes);
+}
+
+void FakeSerialPort::loseDevice()
+{
+    if (!open_)
+        return;
+    close();
+    error_ = QStringLiteral("device lost");
+    emit lost(error_);
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "Cp932Decoder.h"
+#include "SerialPort.h"
+
+#include <QByteArray>
+#include <QSet>
+
+// A serial port for tests: records what was written, delivers scripted bytes,
+// and fails or loses the device on request.
+class FakeSerialPort : public SerialPort {
+    Q_OBJECT
+public:
+    using SerialPort::SerialPort;
+
+    void setCommPort(int number) override { number_ = number; }
+    int commPort() const override { return number_; }
+    bool setSettings(const QString &settings) override;
+    QString settings() const override { return settings_; }
+    bool setHandshaking(int code) override;
+    int handshaking() const override { return handshaking_; }
+    bool open() override;
+    void close() override;
+    bool isOpen() const override { return open_; }
+    void output(const QString &text) override;
+    QString input() override;
+    QString errorString() const override { return error_; }
+
+    // Port numbers that name an existing device (default: 1 and 2).
+    void setExistingPorts(QSet<int> numbers) { existing_ = std::move(numbers); }
+    // Makes the next opens fail as if the device were in use.
+    void setBusy(bool busy) { busy_ = busy; }
+    // Bytes arriving from the far end, read by the next input().
+    void feed(const QByteArray &bytes) { pending_ += bytes; }
+    // Everything written so far, as bytes on the line.
+    QByteArray written() const { return written_; }
+    void clearWritten() { written_.clear(); }
+    // Simulates the device disappearing while open.
+    void loseDevice();
+
+    int opens() const { return opens_; }
+    int closes() const { return closes_; }
+
+private:
+    int number_ = 1;
+    QString settings_ = QStringLiteral("9600,N,8,1");
+    int handshaking_ = 0;
+    bool open_ = false;
+    bool busy_ = false;
+    QSet<int> existing_{1, 2};
+    QByteArray pending_;
+    QByteArray written_;
+    Cp932Decoder decoder_;
+    QString error_;
+    int opens_ = 0;
+    int closes_ = 0;
+};

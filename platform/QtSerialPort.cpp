@@ -1,0 +1,290 @@
+#include "QtSerialPort.h"
+
+#include "Cp932.h"
+#include "PortLocator.h"
+#include "SerialTuning.h"
+
+#include <QDeadlineTimer>
+
+#include <type_traits>
+
+namespace {
+
+// waitForReadyRead(0) takes in at most one system read; a few cover anything
+// that arrived between two clicks without letting a chattering line hold the
+// caller.
+constexpr int kMaxReadsPerInput = 8;
+
+// QSerialPort's handle is a descriptor on Unix and a HANDLE on Windows.
+template <typename Handle> qintptr nativeHandle(Handle handle)
+{
+    if constexpr (std::is_pointer_v<Handle>)
+        return reinterpret_cast<qintptr>(handle);
+    else
+        return static_cast<qintptr>(handle);
+}
+
+QSerialPort::Parity qtParity(char parity)
+{
+    switch (parity) {
+    case 'E':
+        return QSerialPort::EvenParity;
+    case 'O':
+        return QSerialPort::OddParity;
+    case 'M':
+        return QSerialPort::MarkParity;
+    case 'S':
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits qtStopBits(LineSettings::StopBits stopBits)
+{
+    switch (stopBits) {
+    case LineSettings::StopBits::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case LineSettings::StopBits::Two:
+        return QSerialPort::TwoStop;
+    case LineSettings::StopBits::One:
+        break;
+    }
+    return QSerialPort::OneStop;
+}
+
+QSerialPort::FlowControl qtFlowControl(int handshaking)
+{
+    switch (handshaking) {
+    case SerialPort::XonXoff:
+        return QSerialPort::SoftwareControl;
+    case SerialPort::RtsCts:
+    case SerialPort::RtsCtsXonXoff:
+        return QSerialPort::HardwareControl;
+    default:
+        return QSerialPort::NoFlowControl;
+    }
+}
+
+QString openFailure(const QSerialPort &serial, const QString &device)
+{
+    switch (serial.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return QStringLiteral("%1 does not exist").arg(device);
+    case QSerialPort::PermissionError:
+        // QSerialPort says this both for a lock file held by another program
+        // and for missing access rights; its own text tells which.
+        return QStringLiteral("%1 is in use or not accessible (%2)")
+            .arg(device, serial.errorString());
+    default:
+        return QStringLiteral("%1 could not be opened (%2)").arg(device, serial.errorString());
+    }
+}
+
+} // namespace
+
+QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent)
+{
+    connect(&serial_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+}
+
+QtSerialPort::~QtSerialPort()
+{
+    close();
+}
+
+void QtSerialPort::setCommPort(int number)
+{
+    number_ = number;
+}
+
+bool QtSerialPort::setSettings(const QString &settings)
+{
+    const auto parsed = LineSettings::parse(settings);
+    if (!parsed)
+        return false;
+    line_ = *parsed;
+    return true;
+}
+
+bool QtSerialPort::setHandshaking(int code)
+{
+    if (code < NoHandshaking || code > RtsCtsXonXoff)
+        return false;
+    handshaking_ = code;
+    return true;
+}
+
+bool QtSerialPort::open()
+{
+    if (state_ == State::Open) {
+        error_ = QStringLiteral("port %1 is already open").arg(number_);
+        return false;
+    }
+    releaseDevice();
+    decoder_.reset();
+
+    const QString device = PortLocator::deviceFor(number_);
+    if (device.isEmpty()) {
+        error_ = QStringLiteral("port %1 names no device").arg(number_);
+        return false;
+    }
+    if (SerialTuning::isHeldExclusively(device)) {
+        error_ = QStringLiteral("%1 is in use by another program").arg(device);
+        return false;
+    }
+
+    device_ = device;
+    serial_.setPortName(device);
+    if (!serial_.open(QIODevice::ReadWrite)) {
+        error_ = openFailure(serial_, device);
+        return false;
+    }
+
+    QString why;
+    if (!configure(&why)) {
+        serial_.close();
+        error_ = QStringLiteral("%1 refused the settings %2 with handshaking %3: %4")
+                     .arg(device, line_.toString())
+                     .arg(handshaking_)
+                     .arg(why);
+        return false;
+    }
+
+    state_ = State::Open;
+    ++opens_;
+    error_.clear();
+    return true;
+}
+
+bool QtSerialPort::configure(QString *why)
+{
+    if (!serial_.setBaudRate(line_.baudRate)) {
+        *why = QStringLiteral("the device did not take %1 baud (%2)")
+                   .arg(line_.baudRate)
+                   .arg(serial_.errorString());
+        return false;
+    }
+    if (!serial_.setDataBits(QSerialPort::DataBits(line_.dataBits))) {
+        *why = QStringLiteral("the device did not take %1 data bits (%2)")
+                   .arg(line_.dataBits)
+                   .arg(serial_.errorString());
+        return false;
+    }
+    if (!serial_.setParity(qtParity(line_.parity))) {
+        *why = QStringLiteral("the device did not take parity %1 (%2)")
+                   .arg(QString(QLatin1Char(line_.parity)), serial_.errorString());
+        return false;
+    }
+    if (!serial_.setStopBits(qtStopBits(line_.stopBits))) {
+        *why =
+            QStringLiteral("the device did not take the stop bits (%1)").arg(serial_.errorString());
+        return false;
+    }
+    if (!serial_.setFlowControl(qtFlowControl(handshaking_))) {
+        *why = QStringLiteral("the device did not take the flow control (%1)")
+                   .arg(serial_.errorString());
+        return false;
+    }
+    const qintptr handle = nativeHandle(serial_.handle());
+    if (handshaking_ == RtsCtsXonXoff && !SerialTuning::addSoftwareFlowControl(handle, why))
+        return false;
+    // QSerialPort's setters succeed for some settings the device quietly
+    // ignores (a pseudo-terminal keeps 8 data bits and no parity whatever it
+    // is told), so only the device's own account counts.
+    return SerialTuning::verify(handle, line_, handshaking_, why);
+}
+
+void QtSerialPort::close()
+{
+    state_ = State::Closed;
+    releaseDevice();
+    decoder_.reset();
+}
+
+void QtSerialPort::releaseDevice()
+{
+    releasePending_ = false;
+    if (serial_.isOpen())
+        serial_.close();
+}
+
+void QtSerialPort::output(const QString &text)
+{
+    if (state_ != State::Open)
+        return;
+    const QByteArray bytes = Cp932::encode(text);
+    if (bytes.isEmpty())
+        return;
+    serial_.write(bytes);
+
+    // write() only fills QSerialPort's buffer, which its notifier empties when
+    // the event loop next runs; the caller expects the bytes on their way when
+    // this returns. A line held up by flow control keeps the rest buffered
+    // rather than freezing the window: it follows as the line frees up.
+    const QDeadlineTimer deadline(kHandOverLimit);
+    while (state_ == State::Open && serial_.bytesToWrite() > 0 && !deadline.hasExpired()) {
+        if (!serial_.waitForBytesWritten(int(deadline.remainingTime())))
+            break;
+    }
+}
+
+QString QtSerialPort::input()
+{
+    if (state_ != State::Open)
+        return {};
+    // The window asks from clicks and timer ticks, which may come before the
+    // event loop has let QSerialPort's read notifier take in what the system
+    // already holds; take it in now, without waiting for more.
+    for (int i = 0; i < kMaxReadsPerInput && state_ == State::Open; ++i) {
+        if (!serial_.waitForReadyRead(0))
+            break;
+    }
+    // Bytes that came before a loss found just now are still worth showing.
+    return decoder_.decode(serial_.readAll());
+}
+
+void QtSerialPort::onError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+        break;
+    default:
+        // NoError comes with every cleared error and TimeoutError with every
+        // empty look from input(); failures during open() are handled there.
+        return;
+    }
+    // After an unplug QSerialPort repeats the error for as long as the port
+    // stays open; only the first one counts.
+    if (state_ != State::Open)
+        return;
+
+    state_ = State::Closed;
+    // QSerialPort's text for this comes from a stale errno (a hung-up device
+    // reads as end of file), so it is only passed on as a detail.
+    error_ = QStringLiteral("lost %1: %2 failed, the device is gone or broken (system: %3)")
+                 .arg(device_,
+                      error == QSerialPort::WriteError ? QStringLiteral("writing")
+                                                       : QStringLiteral("reading"),
+                      serial_.errorString());
+
+    // This runs inside QSerialPort (its notifier, or the write or read that
+    // output() and input() asked of it), which goes on using the descriptor
+    // after emitting; the close and the report wait for the event loop.
+    releasePending_ = true;
+    const quint64 lostOpen = opens_;
+    const QString reason = error_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, lostOpen, reason] {
+            if (releasePending_)
+                releaseDevice();
+            // A port opened again meanwhile is a different story: telling the
+            // window now would make it drop a good port.
+            if (lostOpen == opens_)
+                emit lost(reason);
+        },
+        Qt::QueuedConnection);
+}

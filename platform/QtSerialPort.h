@@ -1,0 +1,62 @@
+#pragma once
+
+#include "Cp932Decoder.h"
+#include "LineSettings.h"
+#include "SerialPort.h"
+
+#include <QSerialPort>
+
+#include <chrono>
+
+// The real serial line, over QSerialPort. Settings QSerialPort cannot make
+// (RTS/CTS together with XON/XOFF) and the check that the device took every
+// setting go through SerialTuning.
+class QtSerialPort : public SerialPort {
+    Q_OBJECT
+public:
+    explicit QtSerialPort(QObject *parent = nullptr);
+    ~QtSerialPort() override;
+
+    void setCommPort(int number) override;
+    int commPort() const override { return number_; }
+
+    bool setSettings(const QString &settings) override;
+    QString settings() const override { return line_.toString(); }
+
+    bool setHandshaking(int code) override;
+    int handshaking() const override { return handshaking_; }
+
+    bool open() override;
+    void close() override;
+    bool isOpen() const override { return state_ == State::Open; }
+
+    void output(const QString &text) override;
+    QString input() override;
+
+    QString errorString() const override { return error_; }
+
+    // How long output() waits for a stalled line (flow control holding it, or
+    // a far end that reads nothing) before it leaves the rest to be sent in
+    // the background.
+    static constexpr std::chrono::milliseconds kHandOverLimit{1000};
+
+private:
+    enum class State { Closed, Open };
+
+    bool configure(QString *why);
+    void onError(QSerialPort::SerialPortError error);
+    void releaseDevice();
+
+    QSerialPort serial_;
+    Cp932Decoder decoder_;
+    State state_ = State::Closed;
+    // A lost port stays open inside QSerialPort until the event loop comes
+    // round (see onError); open() and close() finish that close at once.
+    bool releasePending_ = false;
+    quint64 opens_ = 0; // successful opens so far; tells a stale loss report
+    int number_ = 1;
+    LineSettings line_;
+    int handshaking_ = NoHandshaking;
+    QString device_; // the device last opened, for messages
+    QString error_;
+};

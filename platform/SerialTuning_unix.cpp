@@ -1,0 +1,208 @@
+#include "SerialTuning.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+#if defined(Q_OS_LINUX)
+// The kernel's struct termios2 (asm-generic layout). glibc's <termios.h>
+// does not declare it and <asm/termbits.h> cannot be included beside it, so
+// the program keeps its own copy; only the speeds are read from it.
+struct KernelTermios2 {
+    tcflag_t c_iflag;
+    tcflag_t c_oflag;
+    tcflag_t c_cflag;
+    tcflag_t c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed;
+    speed_t c_ospeed;
+};
+
+// TCGETS2 from <asm/ioctls.h> names the kernel's struct, unknown here.
+constexpr unsigned long kGetTermios2 = _IOR('T', 0x2A, KernelTermios2);
+
+// The real rates, custom ones included: cfgetospeed only knows the B
+// constants and reports BOTHER for a rate set by number.
+bool readSpeeds(int fd, qint64 *input, qint64 *output, QString *why)
+{
+    KernelTermios2 tio{};
+    if (::ioctl(fd, kGetTermios2, &tio) == -1) {
+        *why = QStringLiteral("cannot read the line speed back: %1").arg(systemError());
+        return false;
+    }
+    *input = tio.c_ispeed;
+    *output = tio.c_ospeed;
+    return true;
+}
+#else
+// Elsewhere (the BSDs, macOS) a speed_t is the rate itself.
+bool readSpeeds(int fd, qint64 *input, qint64 *output, QString *why)
+{
+    struct termios tio {};
+    if (::tcgetattr(fd, &tio) == -1) {
+        *why = QStringLiteral("cannot read the line speed back: %1").arg(systemError());
+        return false;
+    }
+    *input = qint64(::cfgetispeed(&tio));
+    *output = qint64(::cfgetospeed(&tio));
+    return true;
+}
+#endif
+
+tcflag_t sizeFlag(int dataBits)
+{
+    switch (dataBits) {
+    case 5:
+        return CS5;
+    case 6:
+        return CS6;
+    case 7:
+        return CS7;
+    default:
+        return CS8;
+    }
+}
+
+#ifdef CMSPAR
+constexpr tcflag_t kStickParity = CMSPAR;
+#else
+constexpr tcflag_t kStickParity = 0;
+#endif
+
+bool parityMatches(tcflag_t cflag, char parity)
+{
+    const bool enabled = cflag & PARENB;
+    const bool odd = cflag & PARODD;
+    const bool stick = kStickParity != 0 && (cflag & kStickParity);
+    switch (parity) {
+    case 'N':
+        return !enabled;
+    case 'E':
+        return enabled && !odd && !stick;
+    case 'O':
+        return enabled && odd && !stick;
+    case 'M':
+        return enabled && odd && stick;
+    case 'S':
+        return enabled && !odd && stick;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+namespace SerialTuning {
+
+bool addSoftwareFlowControl(qintptr handle, QString *error)
+{
+    const int fd = int(handle);
+    struct termios tio {};
+    if (::tcgetattr(fd, &tio) == -1) {
+        *error = QStringLiteral("cannot read the terminal settings: %1").arg(systemError());
+        return false;
+    }
+    tio.c_iflag |= IXON | IXOFF;
+    if (::tcsetattr(fd, TCSANOW, &tio) == -1) {
+        *error = QStringLiteral("cannot turn XON/XOFF on: %1").arg(systemError());
+        return false;
+    }
+    return true;
+}
+
+bool verify(qintptr handle, const LineSettings &line, int handshaking, QString *why)
+{
+    const int fd = int(handle);
+    struct termios tio {};
+    if (::tcgetattr(fd, &tio) == -1) {
+        *why = QStringLiteral("cannot read the terminal settings back: %1").arg(systemError());
+        return false;
+    }
+
+    qint64 inputSpeed = 0;
+    qint64 outputSpeed = 0;
+    if (!readSpeeds(fd, &inputSpeed, &outputSpeed, why))
+        return false;
+    // An input speed of 0 means "the same as the output speed".
+    if (outputSpeed != line.baudRate || (inputSpeed != 0 && inputSpeed != line.baudRate)) {
+        *why = QStringLiteral("the device runs at %1 baud instead of %2")
+                   .arg(outputSpeed)
+                   .arg(line.baudRate);
+        return false;
+    }
+
+    if ((tio.c_cflag & CSIZE) != sizeFlag(line.dataBits)) {
+        *why = QStringLiteral("the device did not take %1 data bits").arg(line.dataBits);
+        return false;
+    }
+
+    if (!parityMatches(tio.c_cflag, line.parity)) {
+        *why = QStringLiteral("the device did not take parity %1").arg(QLatin1Char(line.parity));
+        return false;
+    }
+
+    switch (line.stopBits) {
+    case LineSettings::StopBits::One:
+        if (tio.c_cflag & CSTOPB) {
+            *why = QStringLiteral("the device did not take 1 stop bit");
+            return false;
+        }
+        break;
+    case LineSettings::StopBits::Two:
+        if (!(tio.c_cflag & CSTOPB)) {
+            *why = QStringLiteral("the device did not take 2 stop bits");
+            return false;
+        }
+        break;
+    case LineSettings::StopBits::OneAndHalf:
+        // termios has one bit for "more than one stop bit"; a port set up
+        // here can never be known to send one and a half.
+        *why = QStringLiteral("1.5 stop bits cannot be set on this system");
+        return false;
+    }
+
+    const bool wantHardware = handshaking == 2 || handshaking == 3;
+    const bool wantSoftware = handshaking == 1 || handshaking == 3;
+    if (bool(tio.c_cflag & CRTSCTS) != wantHardware) {
+        *why = wantHardware ? QStringLiteral("the device did not turn RTS/CTS flow control on")
+                            : QStringLiteral("the device kept RTS/CTS flow control on");
+        return false;
+    }
+    const bool softwareOn = (tio.c_iflag & IXON) && (tio.c_iflag & IXOFF);
+    const bool softwareOff = !(tio.c_iflag & IXON) && !(tio.c_iflag & IXOFF);
+    if (wantSoftware ? !softwareOn : !softwareOff) {
+        *why = wantSoftware ? QStringLiteral("the device did not turn XON/XOFF flow control on")
+                            : QStringLiteral("the device kept XON/XOFF flow control on");
+        return false;
+    }
+    return true;
+}
+
+bool isHeldExclusively(const QString &device)
+{
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd == -1)
+        return errno == EBUSY; // what a holder's TIOCEXCL tells anyone but root
+    int exclusive = 0;
+#ifdef TIOCGEXCL
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == -1)
+        exclusive = 0;
+#endif
+    ::close(fd);
+    return exclusive != 0;
+}
+
+} // namespace SerialTuning

@@ -1,0 +1,305 @@
+// The window as it starts: controls, captions, places, defaults and state.
+#include "FormFixture.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+private slots:
+    void controlPlaceAndCaption_data();
+    void controlPlaceAndCaption();
+    void windowStartsWithTheLeftColumnOnly();
+    void widenedWindowShowsTheCheckColumn();
+    void loadFillsListsAndDefaults();
+    void portButtonsStartClosed();
+    void checkColumnStartsIdle();
+    void stateStartsEmpty();
+    void statisticsResetSetsHighMinimum();
+    void tabOrderFollowsTabIndexes();
+    void pgFontOnMarkedControls_data();
+    void pgFontOnMarkedControls();
+    void valueLabelsHaveABorder();
+    void multiLineBoxesUseCrLf();
+    void typedComboTextHasNoListIndex();
+};
+
+void TestForm1::controlPlaceAndCaption_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QRect>("twips");
+
+    auto row = [](const char *name, const QString &caption, int l, int t, int w, int h) {
+        QTest::newRow(name) << QString::fromLatin1(name) << caption << QRect(l, t, w, h);
+    };
+    row("Label1_5", QStringLiteral("ポートＮＯ"), 30, 90, 975, 225);
+    row("Text1_5", QStringLiteral("1"), 1050, 90, 405, 255);
+    row("Label1_0", QStringLiteral("ボーレート"), 30, 390, 975, 225);
+    row("Combo1_0", QStringLiteral("9600"), 1050, 360, 945, 300);
+    row("Label1_1", QStringLiteral("ビット長"), 30, 660, 975, 225);
+    row("Combo1_1", QStringLiteral("8"), 1050, 660, 945, 300);
+    row("Label1_2", QStringLiteral("ﾊﾟﾘﾃｨｰ"), 30, 990, 975, 225);
+    row("Combo1_2", QStringLiteral("N"), 1050, 990, 945, 300);
+    row("Label1_3", QStringLiteral("ｽﾄｯﾌﾟ"), 30, 1320, 975, 225);
+    row("Combo1_3", QStringLiteral("1"), 1050, 1320, 945, 300);
+    row("Label1_4", QStringLiteral("ﾊﾝﾄﾞｼｪｲｸ"), 30, 1650, 975, 225);
+    row("Combo1_4", QStringLiteral("XOn/XOff"), 1050, 1620, 1875, 300);
+    row("Command1_0", QStringLiteral("オープン"), 90, 2010, 945, 345);
+    row("Command1_3", QStringLiteral("クローズ"), 1080, 2010, 945, 345);
+    row("Label2_4", QStringLiteral("文字コードは[ ]で囲ってください。改行コード１３＝[13]"), 1080,
+        2370, 4185, 165);
+    row("Command1_1", QStringLiteral("送信"), 30, 2610, 945, 345);
+    row("Text2", QString(), 1050, 2580, 4215, 705);
+    row("Text3", QString(), 1050, 3300, 4215, 2235);
+    row("Command1_2", QStringLiteral("受信"), 30, 4050, 945, 345);
+    row("Check1", QStringLiteral("通信フィードバックチェック"), 5430, 90, 2445, 285);
+    row("Label3_0", QStringLiteral("インターバル"), 5400, 420, 1095, 255);
+    row("Text4", QStringLiteral("1000"), 6540, 390, 915, 315);
+    row("Label3_1", QStringLiteral("msec"), 7500, 480, 435, 225);
+    row("Command2", QStringLiteral("開始"), 5400, 720, 705, 375);
+    row("Label5_0", QStringLiteral("時間"), 5670, 1200, 705, 255);
+    row("Label5_1", QStringLiteral("累計"), 5670, 1500, 705, 255);
+    row("Label5_3", QStringLiteral("最大"), 5670, 1800, 705, 255);
+    row("Label5_4", QStringLiteral("最小"), 5670, 2100, 705, 255);
+    row("Label5_2", QStringLiteral("カウント"), 5670, 2400, 705, 255);
+    row("Label5_5", QStringLiteral("エラー"), 5670, 2700, 705, 255);
+    for (int i = 0; i < 6; ++i) {
+        const QByteArray name = "Label4_" + QByteArray::number(i);
+        QTest::newRow(name.constData()) << QString::fromLatin1(name) << QStringLiteral("Label4")
+                                        << QRect(6420, 1200 + 300 * i, 1485, 255);
+    }
+    row("Command3_0", QStringLiteral("ファイル読み"), 5700, 3030, 795, 405);
+    row("Command3_1", QStringLiteral("ファイル書き"), 6540, 3030, 795, 405);
+}
+
+namespace {
+
+QString captionOf(QWidget *w)
+{
+    if (auto *label = qobject_cast<QLabel *>(w))
+        return label->text();
+    if (auto *button = qobject_cast<QAbstractButton *>(w))
+        return button->text();
+    if (auto *edit = qobject_cast<QLineEdit *>(w))
+        return edit->text();
+    if (auto *combo = qobject_cast<QComboBox *>(w))
+        return combo->currentText();
+    if (auto *box = qobject_cast<QPlainTextEdit *>(w))
+        return box->toPlainText();
+    return QStringLiteral("<unknown kind>");
+}
+
+} // namespace
+
+void TestForm1::controlPlaceAndCaption()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(QRect, twips);
+
+    FakeForm f;
+    auto *w = f.form->findChild<QWidget *>(name);
+    QVERIFY2(w, qPrintable(name + " is missing"));
+    QCOMPARE(captionOf(w), caption);
+    const int k = Form1::kTwipsPerPixel;
+    const QRect expected(qRound(twips.x() / double(k)), qRound(twips.y() / double(k)),
+                         qRound(twips.width() / double(k)), qRound(twips.height() / double(k)));
+    QCOMPARE(w->geometry(), expected);
+
+    // Places do not follow the window's size.
+    f.form->resize(900, 700);
+    QCOMPARE(w->geometry(), expected);
+}
+
+void TestForm1::windowStartsWithTheLeftColumnOnly()
+{
+    FakeForm f;
+    QCOMPARE(f.form->windowTitle(), QStringLiteral("ペリモ通信チェック"));
+    QCOMPARE(f.form->objectName(), QStringLiteral("Form1"));
+    QCOMPARE(f.form->size(), QSize(353, 371));
+    QVERIFY(!f.form->windowIcon().isNull());
+    QCOMPARE(f.form->windowIcon().availableSizes().value(0), QSize(32, 32));
+
+    const QRect client = f.form->rect();
+    for (QWidget *w : {static_cast<QWidget *>(f.c().Text3), static_cast<QWidget *>(f.c().Command1[2]),
+                       static_cast<QWidget *>(f.c().Label2_4)})
+        QVERIFY2(client.contains(w->geometry()), qPrintable(w->objectName()));
+    for (QWidget *w : {static_cast<QWidget *>(f.c().Check1), static_cast<QWidget *>(f.c().Command2),
+                       static_cast<QWidget *>(f.c().Label4[5]), static_cast<QWidget *>(f.c().Command3[1])})
+        QVERIFY2(!client.intersects(w->geometry()), qPrintable(w->objectName()));
+}
+
+void TestForm1::widenedWindowShowsTheCheckColumn()
+{
+    FakeForm f;
+    f.form->resize(560, 371);
+    const QRect client = f.form->rect();
+    for (QWidget *w : {static_cast<QWidget *>(f.c().Check1), static_cast<QWidget *>(f.c().Command2),
+                       static_cast<QWidget *>(f.c().Label4[5]), static_cast<QWidget *>(f.c().Command3[1])})
+        QVERIFY2(client.contains(w->geometry()), qPrintable(w->objectName()));
+}
+
+void TestForm1::loadFillsListsAndDefaults()
+{
+    FakeForm f;
+    auto items = [](QComboBox *combo) {
+        QStringList list;
+        for (int i = 0; i < combo->count(); ++i)
+            list << combo->itemText(i);
+        return list;
+    };
+    QCOMPARE(items(f.c().Combo1[0]), QStringList({"19200", "9600", "4800", "2400", "1200"}));
+    QCOMPARE(items(f.c().Combo1[1]), QStringList({"8", "7"}));
+    QCOMPARE(items(f.c().Combo1[2]), QStringList({"N", "E", "O"}));
+    QCOMPARE(items(f.c().Combo1[3]), QStringList({"1", "2"}));
+    QCOMPARE(items(f.c().Combo1[4]),
+             QStringList({QStringLiteral("なし"), "XOn/XOff", "RTS/CTS", "RTS/CTS + XOn/XOff"}));
+    QCOMPARE(f.c().Combo1[4]->currentIndex(), 1);
+    QCOMPARE(Controls::listIndex(f.c().Combo1[4]), 1);
+    for (QComboBox *combo : f.c().Combo1)
+        QVERIFY2(combo->isEditable(), qPrintable(combo->objectName()));
+}
+
+void TestForm1::portButtonsStartClosed()
+{
+    FakeForm f;
+    QVERIFY(f.c().Command1[0]->isEnabled());
+    QVERIFY(!f.c().Command1[1]->isEnabled());
+    QVERIFY(!f.c().Command1[2]->isEnabled());
+    QVERIFY(!f.c().Command1[3]->isEnabled());
+    QVERIFY(!f.port->isOpen());
+}
+
+void TestForm1::checkColumnStartsIdle()
+{
+    FakeForm f;
+    QVERIFY(!f.c().Check1->isChecked());
+    QCOMPARE(f.c().Command2->text(), QStringLiteral("開始"));
+    for (QLabel *label : f.c().Label4)
+        QCOMPARE(label->text(), QStringLiteral("Label4"));
+    QCOMPARE(f.timer1->interval(), 0);
+    QCOMPARE(f.timer2->interval(), 0);
+}
+
+void TestForm1::stateStartsEmpty()
+{
+    FakeForm f;
+    const WindowState &s = f.state();
+    QCOMPARE(s.Mode, qint16(0));
+    QCOMPARE(s.Running, quint8(0));
+    QCOMPARE(s.Waiting, quint8(0));
+    QCOMPARE(s.SendTime.count(), 0);
+    QVERIFY(s.RxBuffer.isEmpty());
+    for (float v : s.Stats)
+        QCOMPARE(v, 0.0f);
+}
+
+void TestForm1::statisticsResetSetsHighMinimum()
+{
+    WindowState s;
+    s.Stats = {1, 2, 3, 4, 5, 6};
+    s.resetStats();
+    const std::array<float, 6> expected = {0, 0, 0, 99999, 0, 0};
+    QCOMPARE(s.Stats, expected);
+}
+
+void TestForm1::tabOrderFollowsTabIndexes()
+{
+    FakeForm f;
+    const QStringList expected = {"Command1_0", "Command1_1", "Command1_2", "Command1_3",
+                                  "Text2",      "Text1_5",    "Text3",      "Combo1_0",
+                                  "Combo1_1",   "Combo1_2",   "Combo1_3",   "Combo1_4",
+                                  "Check1",     "Text4",      "Command2",   "Command3_0",
+                                  "Command3_1"};
+    QWidget *w = f.form->findChild<QWidget *>(expected.first());
+    for (int i = 1; i < expected.size(); ++i) {
+        w = w->nextInFocusChain();
+        // Labels take no focus, and combo boxes put their line edit in the
+        // chain right after themselves.
+        while (w && (w->objectName().isEmpty() || !(w->focusPolicy() & Qt::TabFocus)))
+            w = w->nextInFocusChain();
+        QVERIFY(w);
+        QCOMPARE(w->objectName(), expected[i]);
+    }
+}
+
+void TestForm1::pgFontOnMarkedControls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("pg");
+    QTest::addColumn<bool>("bold");
+
+    QTest::newRow("port number caption") << "Label1_5" << true << true;
+    QTest::newRow("baud caption") << "Label1_0" << true << true;
+    QTest::newRow("handshaking caption") << "Label1_4" << true << true;
+    QTest::newRow("send box") << "Text2" << true << false;
+    QTest::newRow("check box") << "Check1" << true << false;
+    QTest::newRow("interval caption") << "Label3_0" << true << false;
+    QTest::newRow("unit caption") << "Label3_1" << true << false;
+    QTest::newRow("statistics caption") << "Label5_2" << true << false;
+    QTest::newRow("statistics value") << "Label4_0" << true << false;
+    QTest::newRow("receive box") << "Text3" << false << false;
+    QTest::newRow("hint") << "Label2_4" << false << false;
+    QTest::newRow("open button") << "Command1_0" << false << false;
+}
+
+void TestForm1::pgFontOnMarkedControls()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, pg);
+    QFETCH(bool, bold);
+
+    FakeForm f;
+    auto *w = f.form->findChild<QWidget *>(name);
+    QVERIFY(w);
+    const QFont font = w->font();
+    QCOMPARE(font.families().value(0) == QStringLiteral("ＭＳ Ｐゴシック"), pg);
+    if (pg) {
+        QVERIFY2(font.families().contains(QStringLiteral("IPAPGothic")),
+                 "no installed fallback for the proportional Gothic");
+        QCOMPARE(font.pointSizeF(), 9.75);
+        QCOMPARE(font.weight(), bold ? QFont::Bold : QFont::Normal);
+    }
+}
+
+void TestForm1::valueLabelsHaveABorder()
+{
+    FakeForm f;
+    for (QLabel *label : f.c().Label4)
+        QVERIFY2(label->frameShape() != QFrame::NoFrame && label->lineWidth() == 1,
+                 qPrintable(label->objectName()));
+    QCOMPARE(f.c().Label5[0]->frameShape(), QFrame::NoFrame);
+}
+
+void TestForm1::multiLineBoxesUseCrLf()
+{
+    FakeForm f;
+    Controls::setBoxText(f.c().Text2, QStringLiteral("A\r\nB"));
+    QCOMPARE(f.c().Text2->toPlainText(), QStringLiteral("A\nB"));
+    QCOMPARE(Controls::boxText(f.c().Text2), QStringLiteral("A\r\nB"));
+    QCOMPARE(f.c().Text2->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(f.c().Text3->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+}
+
+void TestForm1::typedComboTextHasNoListIndex()
+{
+    FakeForm f;
+    QComboBox *handshaking = f.c().Combo1[4];
+    handshaking->setEditText(QStringLiteral("XOn"));
+    QCOMPARE(Controls::listIndex(handshaking), -1);
+    handshaking->setEditText(QStringLiteral("RTS/CTS"));
+    QCOMPARE(Controls::listIndex(handshaking), 2);
+    // Typing and confirming never adds the typed text to the list.
+    handshaking->setEditText(QStringLiteral("custom"));
+    QTest::keyClick(handshaking->lineEdit(), Qt::Key_Return);
+    QCOMPARE(handshaking->count(), 4);
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_Form1.moc"

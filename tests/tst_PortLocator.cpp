@@ -1,0 +1,141 @@
+#include "PortFolder.h"
+#include "PortLocator.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <limits>
+
+// Which device a port number names: the port folder first, then the system.
+class PortLocatorTest : public QObject {
+    Q_OBJECT
+private slots:
+    void portFolderFollowsXdgConfigHome();
+    void systemPortsCountFromZero_data();
+    void systemPortsCountFromZero();
+    void folderEntryNamesTheDevice_data();
+    void folderEntryNamesTheDevice();
+    void numbersBelowOneNameNothing_data();
+    void numbersBelowOneNameNothing();
+};
+
+void PortLocatorTest::portFolderFollowsXdgConfigHome()
+{
+    PortFolder folder;
+    QVERIFY(folder.isValid());
+    QCOMPARE(PortLocator::portFolder(), folder.path());
+}
+
+void PortLocatorTest::systemPortsCountFromZero_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("device");
+
+    QTest::newRow("port 1") << 1 << "/dev/ttyS0";
+    QTest::newRow("port 2") << 2 << "/dev/ttyS1";
+    QTest::newRow("port 12") << 12 << "/dev/ttyS11";
+}
+
+void PortLocatorTest::systemPortsCountFromZero()
+{
+    QFETCH(int, number);
+    QFETCH(QString, device);
+
+    PortFolder folder; // empty: nothing overrides the system's ports
+    QVERIFY(folder.isValid());
+    QCOMPARE(PortLocator::systemDeviceFor(number), device);
+    QCOMPARE(PortLocator::deviceFor(number), device);
+}
+
+void PortLocatorTest::folderEntryNamesTheDevice_data()
+{
+    // Paths are relative to a scratch folder; "device" is a file standing in
+    // for the device, made by the test. Kinds: "link" (comN -> target),
+    // "file" (comN holds the target on its first line).
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("expected"); // empty: the port names nothing
+
+    QTest::newRow("link to the device") << "link"
+                                        << "device"
+                                        << "device";
+    QTest::newRow("link to a link to the device") << "link"
+                                                  << "by-id/adapter"
+                                                  << "device";
+    QTest::newRow("link to a missing device, kept as named") << "link"
+                                                             << "missing"
+                                                             << "missing";
+    QTest::newRow("file naming the device") << "file"
+                                            << "device\nsecond line ignored\n"
+                                            << "device";
+    QTest::newRow("file naming a link to the device") << "file"
+                                                      << "by-id/adapter"
+                                                      << "device";
+    QTest::newRow("file naming a missing device") << "file"
+                                                  << "missing"
+                                                  << "missing";
+    QTest::newRow("empty file") << "file"
+                                << ""
+                                << "";
+}
+
+void PortLocatorTest::folderEntryNamesTheDevice()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, target);
+    QFETCH(QString, expected);
+
+    constexpr int kNumber = 3;
+    QTemporaryDir scratch;
+    PortFolder folder;
+    QVERIFY(scratch.isValid() && folder.isValid());
+    // The scratch folder's real path: the locator reports real paths.
+    const QString root = QDir(scratch.path()).canonicalPath();
+    QFile device(root + QStringLiteral("/device"));
+    QVERIFY(device.open(QIODevice::WriteOnly));
+    device.close();
+    QVERIFY(QDir(root).mkdir(QStringLiteral("by-id")));
+    QVERIFY(QFile::link(root + QStringLiteral("/device"), root + QStringLiteral("/by-id/adapter")));
+
+    const QString targetPath = target.isEmpty() ? QString() : root + u'/' + target;
+    if (kind == u"link") {
+        QVERIFY(folder.map(kNumber, targetPath));
+    } else {
+        QVERIFY(QDir().mkpath(folder.path()));
+        QFile entry(folder.path() + QStringLiteral("/com%1").arg(kNumber));
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+        entry.write(targetPath.toLocal8Bit());
+        entry.close();
+    }
+
+    const QString expectedPath = expected.isEmpty() ? QString() : root + u'/' + expected;
+    QCOMPARE(PortLocator::deviceFor(kNumber), expectedPath);
+    // Other numbers keep the system's ports.
+    QCOMPARE(PortLocator::deviceFor(kNumber + 1), PortLocator::systemDeviceFor(kNumber + 1));
+}
+
+void PortLocatorTest::numbersBelowOneNameNothing_data()
+{
+    QTest::addColumn<int>("number");
+
+    QTest::newRow("0") << 0;
+    QTest::newRow("-1") << -1;
+    QTest::newRow("most negative") << std::numeric_limits<int>::min();
+}
+
+void PortLocatorTest::numbersBelowOneNameNothing()
+{
+    QFETCH(int, number);
+
+    PortFolder folder;
+    QVERIFY(folder.isValid());
+    // Even an entry with that name does not make the number a port.
+    QVERIFY(folder.map(number, QStringLiteral("/dev/null")));
+    QCOMPARE(PortLocator::deviceFor(number), QString());
+    QCOMPARE(PortLocator::systemDeviceFor(number), QString());
+}
+
+QTEST_GUILESS_MAIN(PortLocatorTest)
+#include "tst_PortLocator.moc"

@@ -1,0 +1,590 @@
+#include "PortFolder.h"
+#include "PtyPair.h"
+#include "QtSerialPort.h"
+
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+// The real port against Linux pseudo-terminals: the port folder maps a port
+// number to a pty's slave, and the test plays the far end on its master.
+class QtSerialPortTest : public QObject {
+    Q_OBJECT
+private slots:
+    void openSetsTheDevice_data();
+    void openSetsTheDevice();
+    void openRefusedByTheDeviceLeavesPortClosed_data();
+    void openRefusedByTheDeviceLeavesPortClosed();
+    void openFailsWithoutADevice_data();
+    void openFailsWithoutADevice();
+    void openFailsOnABusyDeviceWithoutDisturbingTheHolder_data();
+    void openFailsOnABusyDeviceWithoutDisturbingTheHolder();
+    void firstCopyKeepsWorkingWhenASecondIsRefused();
+    void openingAnOpenPortFails();
+    void malformedSettingsAreRefused_data();
+    void malformedSettingsAreRefused();
+    void unknownHandshakingIsRefused_data();
+    void unknownHandshakingIsRefused();
+    void outputHandsCodePage932BytesToTheSystem_data();
+    void outputHandsCodePage932BytesToTheSystem();
+    void outputLargerThanTheSystemBufferArrivesWhole();
+    void inputReturnsWhatArrivedSinceTheLastRead_data();
+    void inputReturnsWhatArrivedSinceTheLastRead();
+    void closeThenReopenWorks();
+    void reopenedPortDoesNotJoinAnOldLeadByteToNewBytes();
+    void closedPortIgnoresOutputAndInput();
+    void lossIsReportedOnceAndClosesThePort_data();
+    void lossIsReportedOnceAndClosesThePort();
+    void reopeningBeforeALossIsReportedDropsTheStaleReport();
+    void destroyingAPortWithALossPendingIsHarmless();
+};
+
+namespace {
+
+constexpr int kPort = 7;
+constexpr int kWaitMs = 3000;
+
+// Bytes written as hex pairs, so that a row reads like the line it describes.
+QByteArray hex(const char *pairs)
+{
+    return QByteArray::fromHex(pairs);
+}
+
+// A pty mapped to kPort through a fresh port folder.
+struct MappedPty {
+    PortFolder folder;
+    PtyPair pty;
+
+    QString problem()
+    {
+        if (!folder.isValid())
+            return QStringLiteral("no temporary port folder");
+        if (!pty.isValid())
+            return QStringLiteral("no pseudo-terminal: ") + pty.error();
+        if (!folder.map(kPort, pty.slavePath()))
+            return QStringLiteral("cannot map port %1 to %2").arg(kPort).arg(pty.slavePath());
+        return {};
+    }
+};
+
+#define REQUIRE_PTY(mapped)                                                                        \
+    do {                                                                                           \
+        const QString problem = (mapped).problem();                                                \
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));                                          \
+    } while (false)
+
+bool openPort(QtSerialPort &port, const QString &settings, int handshaking)
+{
+    port.setCommPort(kPort);
+    return port.setSettings(settings) && port.setHandshaking(handshaking) && port.open();
+}
+
+} // namespace
+
+void QtSerialPortTest::openSetsTheDevice_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<int>("handshaking");
+    QTest::addColumn<qint64>("baud");
+    QTest::addColumn<bool>("twoStopBits");
+    QTest::addColumn<bool>("rtsCts");
+    QTest::addColumn<bool>("xonXoff");
+
+    QTest::newRow("9600 8N1, XON/XOFF")
+        << "9600,N,8,1" << 1 << qint64(9600) << false << false << true;
+    QTest::newRow("19200 8N2, RTS/CTS")
+        << "19200,N,8,2" << 2 << qint64(19200) << true << true << false;
+    QTest::newRow("19200 8N2, RTS/CTS and XON/XOFF")
+        << "19200,N,8,2" << 3 << qint64(19200) << true << true << true;
+    QTest::newRow("9600 8N1, no handshaking")
+        << "9600,N,8,1" << 0 << qint64(9600) << false << false << false;
+    QTest::newRow("115200, lower-case parity")
+        << "115200,n,8,1" << 0 << qint64(115200) << false << false << false;
+    QTest::newRow("non-standard 250000")
+        << "250000,N,8,1" << 0 << qint64(250000) << false << false << false;
+    QTest::newRow("non-standard 31250, both flow controls")
+        << "31250,N,8,1" << 3 << qint64(31250) << false << true << true;
+}
+
+void QtSerialPortTest::openSetsTheDevice()
+{
+    QFETCH(QString, settings);
+    QFETCH(int, handshaking);
+    QFETCH(qint64, baud);
+    QFETCH(bool, twoStopBits);
+    QFETCH(bool, rtsCts);
+    QFETCH(bool, xonXoff);
+
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    QtSerialPort port;
+    QVERIFY2(openPort(port, settings, handshaking), qPrintable(port.errorString()));
+    QVERIFY(port.isOpen());
+
+    const struct termios tio = mapped.pty.slaveTermios();
+    QCOMPARE(mapped.pty.slaveSpeed(), baud);
+    QCOMPARE(tio.c_cflag & CSIZE, tcflag_t(CS8));
+    QCOMPARE(bool(tio.c_cflag & PARENB), false);
+    QCOMPARE(bool(tio.c_cflag & CSTOPB), twoStopBits);
+    QCOMPARE(bool(tio.c_cflag & CRTSCTS), rtsCts);
+    QCOMPARE(bool(tio.c_iflag & IXON), xonXoff);
+    QCOMPARE(bool(tio.c_iflag & IXOFF), xonXoff);
+}
+
+void QtSerialPortTest::openRefusedByTheDeviceLeavesPortClosed_data()
+{
+    QTest::addColumn<QString>("settings");
+
+    // A pseudo-terminal keeps 8 data bits and no parity whatever it is told,
+    // and termios has no 1.5 stop bits.
+    QTest::newRow("7 data bits") << "9600,N,7,1";
+    QTest::newRow("5 data bits") << "9600,N,5,1";
+    QTest::newRow("even parity") << "9600,E,8,1";
+    QTest::newRow("odd parity") << "9600,O,8,1";
+    QTest::newRow("mark parity") << "9600,M,8,1";
+    QTest::newRow("space parity") << "9600,S,8,1";
+    QTest::newRow("1.5 stop bits") << "9600,N,8,1.5";
+}
+
+void QtSerialPortTest::openRefusedByTheDeviceLeavesPortClosed()
+{
+    QFETCH(QString, settings);
+
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    QtSerialPort port;
+    QVERIFY(!openPort(port, settings, SerialPort::NoHandshaking));
+    QVERIFY(!port.isOpen());
+    QVERIFY(!port.errorString().isEmpty());
+
+    // Nothing of the refused open may linger: no lock, no exclusive hold.
+    QtSerialPort other;
+    QVERIFY2(openPort(other, QStringLiteral("9600,N,8,1"), SerialPort::NoHandshaking),
+             qPrintable(other.errorString()));
+}
+
+void QtSerialPortTest::openFailsWithoutADevice_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("linkTarget"); // empty: no folder entry
+
+    QTest::newRow("folder entry pointing nowhere")
+        << kPort << QStringLiteral("/dev/commcheck-no-such-device");
+    QTest::newRow("system port that does not exist") << 250 << QString();
+    QTest::newRow("port 0") << 0 << QString();
+    QTest::newRow("port -1") << -1 << QString();
+}
+
+void QtSerialPortTest::openFailsWithoutADevice()
+{
+    QFETCH(int, number);
+    QFETCH(QString, linkTarget);
+
+    PortFolder folder;
+    QVERIFY(folder.isValid());
+    if (!linkTarget.isEmpty())
+        QVERIFY(folder.map(number, linkTarget));
+    if (number == 250)
+        QVERIFY2(!QFile::exists(QStringLiteral("/dev/ttyS249")),
+                 "this machine has a /dev/ttyS249; the row needs a port number without a device");
+
+    QtSerialPort port;
+    port.setCommPort(number);
+    QVERIFY(!port.open());
+    QVERIFY(!port.isOpen());
+    QVERIFY(!port.errorString().isEmpty());
+    port.output(QStringLiteral("x"));
+    QCOMPARE(port.input(), QString());
+}
+
+void QtSerialPortTest::openFailsOnABusyDeviceWithoutDisturbingTheHolder_data()
+{
+    QTest::addColumn<QString>("holder");
+
+    QTest::newRow("another copy of the program") << "copy";
+    QTest::newRow("a program holding it exclusively (TIOCEXCL)") << "exclusive";
+    QTest::newRow("a program holding only the lock file") << "lock file";
+}
+
+void QtSerialPortTest::openFailsOnABusyDeviceWithoutDisturbingTheHolder()
+{
+    QFETCH(QString, holder);
+
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+
+    QtSerialPort copy;
+    QSerialPort lockHolder;
+    int exclusiveFd = -1;
+    auto releaseExclusive = qScopeGuard([&] {
+        if (exclusiveFd >= 0)
+            ::close(exclusiveFd);
+    });
+    if (holder == u"copy") {
+        QVERIFY2(openPort(copy, QStringLiteral("19200,N,8,2"), SerialPort::RtsCts),
+                 qPrintable(copy.errorString()));
+    } else if (holder == u"exclusive") {
+        exclusiveFd = ::open(QFile::encodeName(mapped.pty.slavePath()).constData(),
+                             O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY2(exclusiveFd >= 0, "cannot open the pty slave");
+        struct termios tio = mapped.pty.slaveTermios();
+        cfsetspeed(&tio, B19200);
+        QVERIFY(::tcsetattr(exclusiveFd, TCSANOW, &tio) == 0);
+        QVERIFY(::ioctl(exclusiveFd, TIOCEXCL) == 0);
+    } else {
+        lockHolder.setPortName(mapped.pty.slavePath());
+        lockHolder.setBaudRate(19200);
+        QVERIFY2(lockHolder.open(QIODevice::ReadWrite), qPrintable(lockHolder.errorString()));
+        // Leaves QSerialPort's lock file as the only sign of the holder.
+        QVERIFY(::ioctl(lockHolder.handle(), TIOCNXCL) == 0);
+    }
+    const struct termios before = mapped.pty.slaveTermios();
+    QCOMPARE(mapped.pty.slaveSpeed(), qint64(19200));
+
+    QtSerialPort second;
+    QVERIFY(!openPort(second, QStringLiteral("4800,N,8,1"), SerialPort::XonXoff));
+    QVERIFY(!second.isOpen());
+    QVERIFY(!second.errorString().isEmpty());
+
+    const struct termios after = mapped.pty.slaveTermios();
+    QCOMPARE(mapped.pty.slaveSpeed(), qint64(19200));
+    QCOMPARE(after.c_cflag, before.c_cflag);
+    QCOMPARE(after.c_iflag, before.c_iflag);
+}
+
+void QtSerialPortTest::firstCopyKeepsWorkingWhenASecondIsRefused()
+{
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    QtSerialPort first;
+    QVERIFY2(openPort(first, QStringLiteral("9600,N,8,1"), SerialPort::NoHandshaking),
+             qPrintable(first.errorString()));
+    QtSerialPort second;
+    QVERIFY(!openPort(second, QStringLiteral("9600,N,8,1"), SerialPort::NoHandshaking));
+
+    QVERIFY(first.isOpen());
+    first.output(QStringLiteral("ping"));
+    QCOMPARE(mapped.pty.read(4, kWaitMs), QByteArray("ping"));
+    QVERIFY(mapped.pty.write("pong"));
+    QString received;
+    QTRY_VERIFY_WITH_TIMEOUT((received += first.input()) == u"pong", kWaitMs);
+}
+
+void QtSerialPortTest::openingAnOpenPortFails()
+{
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    QtSerialPort port;
+    QVERIFY2(openPort(port, QStringLiteral("9600,N,8,1"), SerialPort::NoHandshaking),
+             qPrintable(port.errorString()));
+    QVERIFY(!port.open());
+    QVERIFY(port.isOpen());
+    port.output(QStringLiteral("still"));
+    QCOMPARE(mapped.pty.read(5, kWaitMs), QByteArray("still"));
+}
+
+void QtSerialPortTest::malformedSettingsAreRefused_data()
+{
+    QTest::addColumn<QString>("settings");
+
+    QTest::newRow("empty") << "";
+    QTest::newRow("three fields") << "9600,N,8";
+    QTest::newRow("zero baud") << "0,N,8,1";
+    QTest::newRow("unknown parity") << "9600,X,8,1";
+    QTest::newRow("nine data bits") << "9600,N,9,1";
+    QTest::newRow("three stop bits") << "9600,N,8,3";
+}
+
+void QtSerialPortTest::malformedSettingsAreRefused()
+{
+    QFETCH(QString, settings);
+
+    QtSerialPort port;
+    QVERIFY(port.setSettings(QStringLiteral("4800,E,7,2")));
+    QVERIFY(!port.setSettings(settings));
+    QCOMPARE(port.settings(), QStringLiteral("4800,E,7,2"));
+}
+
+void QtSerialPortTest::unknownHandshakingIsRefused_data()
+{
+    QTest::addColumn<int>("code");
+
+    QTest::newRow("-1") << -1;
+    QTest::newRow("4") << 4;
+}
+
+void QtSerialPortTest::unknownHandshakingIsRefused()
+{
+    QFETCH(int, code);
+
+    QtSerialPort port;
+    QVERIFY(port.setHandshaking(SerialPort::RtsCts));
+    QVERIFY(!port.setHandshaking(code));
+    QCOMPARE(port.handshaking(), int(SerialPort::RtsCts));
+}
+
+void QtSerialPortTest::outputHandsCodePage932BytesToTheSystem_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("letter and carriage return") << QStringLiteral("A\r") << hex("410d");
+    QTest::newRow("hiragana a") << QStringLiteral("あ") << hex("82a0");
+    QTest::newRow("kanji between letters") << QStringLiteral("x漢y") << hex("788abf79");
+    QTest::newRow("half-width katakana") << QStringLiteral("ｱ") << hex("b1");
+    QTest::newRow("control bytes Qt's converter would swap")
+        << QStringLiteral("\x1a\x1c\x7f") << hex("1a1c7f");
+}
+
+void QtSerialPortTest::outputHandsCodePage932BytesToTheSystem()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    QtSerialPort port;
+    QVERIFY2(openPort(port, QStringLiteral("9600,N,8,1"), SerialPort::NoHandshaking),
+             qPrintable(port.errorString()));
+
+    port.output(text);
+    // No event loop runs here: what QSerialPort merely buffered never comes.
+    // One byte more than expected is asked for, to catch any extra.
+    QCOMPARE(mapped.pty.readWithoutEventLoop(bytes.size() + 1, 300).toHex(' '), bytes.toHex(' '));
+}
+
+void QtSerialPortTest::outputLargerThanTheSystemBufferArrivesWhole()
+{
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    QtSerialPort port;
+    QVERIFY2(openPort(port, QStringLiteral("115200,N,8,1"), SerialPort::NoHandshaking),
+             qPrintable(port.errorString()));
+
+    QString text;
+    for (int i = 0; text.size() < 200000; ++i)
+        text += QStringLiteral("%1,").arg(i);
+    // The far end reads nothing until output() returns, so the system's
+    // buffer fills up and output() must leave the rest to be sent later.
+    port.output(text);
+    QVERIFY(port.isOpen());
+    const QByteArray received = mapped.pty.read(int(text.size()), kWaitMs);
+    QCOMPARE(received.size(), text.size());
+    QVERIFY(received == text.toLatin1());
+}
+
+void QtSerialPortTest::inputReturnsWhatArrivedSinceTheLastRead_data()
+{
+    // Each piece is sent, then input() is asked once; an empty piece sends
+    // nothing. With `eventLoop` the event loop runs before each input(), so
+    // QSerialPort's own notifier takes the bytes in first.
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<QStringList>("reads");
+    QTest::addColumn<bool>("eventLoop");
+
+    QTest::newRow("nothing arrived")
+        << QList<QByteArray>{QByteArray()} << QStringList{QString()} << false;
+    QTest::newRow("OK line") << QList<QByteArray>{hex("4f4b0d0a")}
+                             << QStringList{QStringLiteral("OK\r\n")} << false;
+    QTest::newRow("OK line taken in by the event loop")
+        << QList<QByteArray>{hex("4f4b0d0a")} << QStringList{QStringLiteral("OK\r\n")} << true;
+    QTest::newRow("second read after nothing more is empty")
+        << QList<QByteArray>{hex("4f4b"), {}} << QStringList{QStringLiteral("OK"), QString()}
+        << false;
+    QTest::newRow("double-byte character split between reads")
+        << QList<QByteArray>{hex("82"), hex("a0")} << QStringList{QString(), QStringLiteral("あ")}
+        << false;
+    QTest::newRow("split character between letters")
+        << QList<QByteArray>{hex("4182"), hex("a042")}
+        << QStringList{QStringLiteral("A"), QStringLiteral("あB")} << false;
+    QTest::newRow("split character, event loop in between")
+        << QList<QByteArray>{hex("4182"), hex("a042")}
+        << QStringList{QStringLiteral("A"), QStringLiteral("あB")} << true;
+    QTest::newRow("control bytes Qt's converter would swap")
+        << QList<QByteArray>{hex("1a1c7f")} << QStringList{QStringLiteral("\x1a\x1c\x7f")} << false;
+}
+
+void QtSerialPortTest::inputReturnsWhatArrivedSinceTheLastRead()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(QStringList, reads);
+    QFETCH(bool, eventLoop);
+    QCOMPARE(pieces.size(), reads.size());
+
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    QtSerialPort port;
+    QVERIFY2(openPort(port, QStringLiteral("9600,N,8,1"), SerialPort::NoHandshaking),
+             qPrintable(port.errorString()));
+
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        if (!pieces[i].isEmpty()) {
+            QVERIFY(mapped.pty.write(pieces[i]));
+            QVERIFY2(mapped.pty.waitUntilDelivered(kWaitMs), "the pty never passed the bytes on");
+        }
+        if (eventLoop)
+            QTest::qWait(50);
+        QCOMPARE(port.input(), reads[i]);
+    }
+}
+
+void QtSerialPortTest::closeThenReopenWorks()
+{
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    QtSerialPort port;
+    QVERIFY2(openPort(port, QStringLiteral("9600,N,8,1"), SerialPort::NoHandshaking),
+             qPrintable(port.errorString()));
+    port.close();
+    QVERIFY(!port.isOpen());
+
+    QVERIFY(port.setSettings(QStringLiteral("19200,N,8,2")));
+    QVERIFY2(port.open(), qPrintable(port.errorString()));
+    QVERIFY(port.isOpen());
+    QCOMPARE(mapped.pty.slaveSpeed(), qint64(19200));
+    port.output(QStringLiteral("again"));
+    QCOMPARE(mapped.pty.readWithoutEventLoop(5, kWaitMs), QByteArray("again"));
+    QVERIFY(mapped.pty.write("back"));
+    QVERIFY(mapped.pty.waitUntilDelivered(kWaitMs));
+    QCOMPARE(port.input(), QStringLiteral("back"));
+}
+
+void QtSerialPortTest::reopenedPortDoesNotJoinAnOldLeadByteToNewBytes()
+{
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    QtSerialPort port;
+    QVERIFY2(openPort(port, QStringLiteral("9600,N,8,1"), SerialPort::NoHandshaking),
+             qPrintable(port.errorString()));
+    QVERIFY(mapped.pty.write(hex("82")));
+    QVERIFY(mapped.pty.waitUntilDelivered(kWaitMs));
+    QCOMPARE(port.input(), QString());
+    port.close();
+
+    QVERIFY2(port.open(), qPrintable(port.errorString()));
+    // 82 60 would be a full-width A; after the reopen 60 stands alone.
+    QVERIFY(mapped.pty.write(hex("60")));
+    QVERIFY(mapped.pty.waitUntilDelivered(kWaitMs));
+    QCOMPARE(port.input(), QStringLiteral("`"));
+}
+
+void QtSerialPortTest::closedPortIgnoresOutputAndInput()
+{
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    QtSerialPort port;
+    port.setCommPort(kPort);
+    port.output(QStringLiteral("never opened"));
+    QCOMPARE(port.input(), QString());
+
+    QVERIFY2(port.open(), qPrintable(port.errorString()));
+    QVERIFY(mapped.pty.write("late"));
+    QVERIFY(mapped.pty.waitUntilDelivered(kWaitMs));
+    port.close();
+    port.output(QStringLiteral("closed"));
+    QCOMPARE(port.input(), QString());
+    QCOMPARE(mapped.pty.readFor(200), QByteArray());
+}
+
+void QtSerialPortTest::lossIsReportedOnceAndClosesThePort_data()
+{
+    QTest::addColumn<QString>("noticedBy");
+
+    QTest::newRow("noticed by the event loop") << "event loop";
+    QTest::newRow("noticed during output") << "output";
+    QTest::newRow("noticed during input") << "input";
+}
+
+void QtSerialPortTest::lossIsReportedOnceAndClosesThePort()
+{
+    QFETCH(QString, noticedBy);
+
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    QtSerialPort port;
+    QVERIFY2(openPort(port, QStringLiteral("9600,N,8,1"), SerialPort::NoHandshaking),
+             qPrintable(port.errorString()));
+    QSignalSpy lost(&port, &SerialPort::lost);
+
+    mapped.pty.closeMaster();
+    if (noticedBy == u"output") {
+        port.output(QStringLiteral("into the void"));
+        QVERIFY(!port.isOpen());
+    } else if (noticedBy == u"input") {
+        QCOMPARE(port.input(), QString());
+        QVERIFY(!port.isOpen());
+    }
+
+    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, kWaitMs);
+    QVERIFY(!port.isOpen());
+    QVERIFY(!lost.at(0).at(0).toString().isEmpty());
+    QVERIFY(!port.errorString().isEmpty());
+
+    QTest::qWait(300);
+    port.output(QStringLiteral("after"));
+    QCOMPARE(port.input(), QString());
+    QTest::qWait(100);
+    QCOMPARE(lost.count(), 1);
+    QVERIFY(!port.isOpen());
+
+    // The adapter comes back as a new device under the same number.
+    PtyPair fresh;
+    QVERIFY2(fresh.isValid(), qPrintable(fresh.error()));
+    QVERIFY(mapped.folder.map(kPort, fresh.slavePath()));
+    QVERIFY2(port.open(), qPrintable(port.errorString()));
+    port.output(QStringLiteral("back"));
+    QCOMPARE(fresh.readWithoutEventLoop(4, kWaitMs), QByteArray("back"));
+    QVERIFY(fresh.write("ok"));
+    QVERIFY(fresh.waitUntilDelivered(kWaitMs));
+    QCOMPARE(port.input(), QStringLiteral("ok"));
+    QTest::qWait(100);
+    QCOMPARE(lost.count(), 1);
+}
+
+void QtSerialPortTest::reopeningBeforeALossIsReportedDropsTheStaleReport()
+{
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    QtSerialPort port;
+    QVERIFY2(openPort(port, QStringLiteral("9600,N,8,1"), SerialPort::NoHandshaking),
+             qPrintable(port.errorString()));
+    QSignalSpy lost(&port, &SerialPort::lost);
+    mapped.pty.closeMaster();
+    port.output(QStringLiteral("x"));
+    QVERIFY(!port.isOpen());
+
+    // Reopened on a new device before the event loop ran: a report of the old
+    // loss arriving now would make the window drop a good port.
+    PtyPair fresh;
+    QVERIFY2(fresh.isValid(), qPrintable(fresh.error()));
+    QVERIFY(mapped.folder.map(kPort, fresh.slavePath()));
+    QVERIFY2(port.open(), qPrintable(port.errorString()));
+    QTest::qWait(200);
+    QCOMPARE(lost.count(), 0);
+    QVERIFY(port.isOpen());
+    port.output(QStringLiteral("fine"));
+    QCOMPARE(fresh.readWithoutEventLoop(4, kWaitMs), QByteArray("fine"));
+}
+
+void QtSerialPortTest::destroyingAPortWithALossPendingIsHarmless()
+{
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    auto port = std::make_unique<QtSerialPort>();
+    QVERIFY2(openPort(*port, QStringLiteral("9600,N,8,1"), SerialPort::NoHandshaking),
+             qPrintable(port->errorString()));
+    QSignalSpy lost(port.get(), &SerialPort::lost);
+    mapped.pty.closeMaster();
+    port->output(QStringLiteral("x"));
+    QVERIFY(!port->isOpen());
+    port.reset();
+    QTest::qWait(100);
+    QCOMPARE(lost.count(), 0);
+}
+
+QTEST_GUILESS_MAIN(QtSerialPortTest)
+#include "tst_QtSerialPort.moc"

@@ -1,0 +1,26 @@
+#include "Controls.h"
+
+#include <QComboBox>
+#include <QPlainTextEdit>
+
+QString Controls::boxText(const QPlainTextEdit *box)
+{
+    QString text = box->toPlainText();
+    text.replace(u'\n', QStringLiteral("\r\n"));
+    return text;
+}
+
+void Controls::setBoxText(QPlainTextEdit *box, const QString &text)
+{
+    QString plain = text;
+    plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    box->setPlainText(plain);
+}
+
+int Controls::listIndex(const QComboBox *combo)
+{
+    const int current = combo->currentIndex();
+    if (current >= 0 && combo->itemText(current) == combo->currentText())
+        return current;
+    return combo->findText(combo->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+}

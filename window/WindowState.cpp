@@ -1,0 +1,6 @@
+#include "WindowState.h"
+
+void WindowState::resetStats()
+{
+    Stats = {0.0f, 0.0f, 0.0f, kMinTimeAtReset, 0.0f, 0.0f};
+}
