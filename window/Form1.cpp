@@ -41,16 +41,29 @@ void place(QWidget *w, Twips t)
     w->setGeometry(px(t.left), px(t.top), px(t.width), px(t.height));
 }
 
-// The proportional Gothic the captions were laid out for, with an installed
+// The proportional Gothic the window was laid out for, with an installed
 // Japanese proportional Gothic where it is absent.
-QFont pgFont(bool bold)
+QFont gothic(double points, bool bold)
 {
     QFont font;
     font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
                       QStringLiteral("IPAPGothic"), QStringLiteral("IPAexGothic")});
-    font.setPointSizeF(9.75);
+    font.setPointSizeF(points);
     font.setWeight(bold ? QFont::Bold : QFont::Normal);
     return font;
+}
+
+// The font of the captions and boxes marked for it: 9.75 points.
+QFont pgFont(bool bold)
+{
+    return gothic(9.75, bold);
+}
+
+// The window's own font, which every other control takes: the layout's
+// places and sizes only fit a compact Japanese face at 9 points.
+QFont windowFont()
+{
+    return gothic(9.0, false);
 }
 
 template <typename W>
@@ -105,6 +118,7 @@ Form1::Form1(PlatformServices services, QWidget *parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("ペリモ通信チェック"));
     setWindowIcon(QIcon(QPixmap(commcheck_xpm)));
+    setFont(windowFont());
     resize(px(kClientWidthTwips), px(kClientHeightTwips));
 
     buildControls();
