@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run test clean format
+.PHONY: all deps configure build run test bench clean format
 
 all: build
 
@@ -22,6 +22,9 @@ run: build
 
 test: build
 	@cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@$(BUILD_DIR)/bench/bench_loopback
 
 format:
 	@git ls-files '*.cpp' '*.h' | grep -v Cp932Table | xargs clang-format -i

@@ -127,11 +127,13 @@ void TestForm1::windowStartsWithTheLeftColumnOnly()
     QCOMPARE(f.form->windowIcon().availableSizes().value(0), QSize(32, 32));
 
     const QRect client = f.form->rect();
-    for (QWidget *w : {static_cast<QWidget *>(f.c().Text3), static_cast<QWidget *>(f.c().Command1[2]),
-                       static_cast<QWidget *>(f.c().Label2_4)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(f.c().Text3), static_cast<QWidget *>(f.c().Command1[2]),
+          static_cast<QWidget *>(f.c().Label2_4)})
         QVERIFY2(client.contains(w->geometry()), qPrintable(w->objectName()));
-    for (QWidget *w : {static_cast<QWidget *>(f.c().Check1), static_cast<QWidget *>(f.c().Command2),
-                       static_cast<QWidget *>(f.c().Label4[5]), static_cast<QWidget *>(f.c().Command3[1])})
+    for (QWidget *w :
+         {static_cast<QWidget *>(f.c().Check1), static_cast<QWidget *>(f.c().Command2),
+          static_cast<QWidget *>(f.c().Label4[5]), static_cast<QWidget *>(f.c().Command3[1])})
         QVERIFY2(!client.intersects(w->geometry()), qPrintable(w->objectName()));
 }
 
@@ -140,8 +142,9 @@ void TestForm1::widenedWindowShowsTheCheckColumn()
     FakeForm f;
     f.form->resize(560, 371);
     const QRect client = f.form->rect();
-    for (QWidget *w : {static_cast<QWidget *>(f.c().Check1), static_cast<QWidget *>(f.c().Command2),
-                       static_cast<QWidget *>(f.c().Label4[5]), static_cast<QWidget *>(f.c().Command3[1])})
+    for (QWidget *w :
+         {static_cast<QWidget *>(f.c().Check1), static_cast<QWidget *>(f.c().Command2),
+          static_cast<QWidget *>(f.c().Label4[5]), static_cast<QWidget *>(f.c().Command3[1])})
         QVERIFY2(client.contains(w->geometry()), qPrintable(w->objectName()));
 }
 
@@ -212,11 +215,10 @@ void TestForm1::statisticsResetSetsHighMinimum()
 void TestForm1::tabOrderFollowsTabIndexes()
 {
     FakeForm f;
-    const QStringList expected = {"Command1_0", "Command1_1", "Command1_2", "Command1_3",
-                                  "Text2",      "Text1_5",    "Text3",      "Combo1_0",
-                                  "Combo1_1",   "Combo1_2",   "Combo1_3",   "Combo1_4",
-                                  "Check1",     "Text4",      "Command2",   "Command3_0",
-                                  "Command3_1"};
+    const QStringList expected = {
+        "Command1_0", "Command1_1", "Command1_2", "Command1_3", "Text2",     "Text1_5",
+        "Text3",      "Combo1_0",   "Combo1_1",   "Combo1_2",   "Combo1_3",  "Combo1_4",
+        "Check1",     "Text4",      "Command2",   "Command3_0", "Command3_1"};
     QWidget *w = f.form->findChild<QWidget *>(expected.first());
     for (int i = 1; i < expected.size(); ++i) {
         w = w->nextInFocusChain();

@@ -267,13 +267,17 @@ void TestPortControl::realOpenAppliesSettingsToTheDevice_data()
     QTest::addColumn<bool>("rtsCts");
     QTest::addColumn<bool>("xonXoff");
 
-    QTest::newRow("defaults") << "9600" << "1" << 1 << int(B9600) << false << false << true;
+    QTest::newRow("defaults") << "9600"
+                              << "1" << 1 << int(B9600) << false << false << true;
     QTest::newRow("19200 two stop bits RTS/CTS")
-        << "19200" << "2" << 2 << int(B19200) << true << true << false;
-    QTest::newRow("both handshakes") << "4800" << "1" << 3 << int(B4800) << false << true << true;
-    QTest::newRow("no handshake") << "1200" << "1" << 0 << int(B1200) << false << false << false;
-    QTest::newRow("typed 115200") << "115200" << "1" << 0 << int(B115200) << false << false
-                                  << false;
+        << "19200"
+        << "2" << 2 << int(B19200) << true << true << false;
+    QTest::newRow("both handshakes") << "4800"
+                                     << "1" << 3 << int(B4800) << false << true << true;
+    QTest::newRow("no handshake") << "1200"
+                                  << "1" << 0 << int(B1200) << false << false << false;
+    QTest::newRow("typed 115200") << "115200"
+                                  << "1" << 0 << int(B115200) << false << false << false;
 }
 
 void TestPortControl::realOpenAppliesSettingsToTheDevice()

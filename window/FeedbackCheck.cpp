@@ -33,8 +33,7 @@ FeedbackCheck::FeedbackCheck(Controls &controls, WindowState &state, SerialPort 
                              QObject *parent)
     : QObject(parent), controls_(controls), state_(state), port_(port), clock_(clock),
       probeTimer_(probeTimer), pollTimer_(pollTimer)
-{
-}
+{}
 
 QString FeedbackCheck::expectedText() const
 {
@@ -91,6 +90,7 @@ void FeedbackCheck::probe()
     state_.SendTime = clock_.now();
     state_.Waiting = 1;
     pollTimer_.setInterval(static_cast<int>(kPollInterval.count()));
+    emit probeSent();
 }
 
 void FeedbackCheck::poll()
@@ -120,7 +120,8 @@ QString FeedbackCheck::readEscaped()
     // least as long as the cap is never expected, so what lies beyond the cap
     // cannot change an outcome: drop it instead of growing without end.
     const qsizetype room = kRxBufferCap - state_.RxBuffer.size();
-    state_.RxBuffer += room >= rx.size() ? QStringView(rx) : QStringView(rx).left(std::max<qsizetype>(room, 0));
+    state_.RxBuffer +=
+        room >= rx.size() ? QStringView(rx) : QStringView(rx).left(std::max<qsizetype>(room, 0));
     return rx;
 }
 
@@ -154,6 +155,7 @@ void FeedbackCheck::recordExchange(const QString &lastRead)
     pollTimer_.setInterval(0);
     showStats();
     state_.RxBuffer.clear();
+    emit exchangeCompleted();
 }
 
 void FeedbackCheck::showStats()
@@ -161,7 +163,8 @@ void FeedbackCheck::showStats()
     const auto &stats = state_.Stats;
     for (int i = WindowState::LastTime; i <= WindowState::MinTime; ++i)
         controls_.Label4[i]->setText(NumberText::fromSingle(single(double(stats[i]) * 1000.0)));
-    controls_.Label4[WindowState::Count]->setText(NumberText::fromSingle(stats[WindowState::Count]));
+    controls_.Label4[WindowState::Count]->setText(
+        NumberText::fromSingle(stats[WindowState::Count]));
     controls_.Label4[WindowState::Errors]->setText(
         NumberText::fromSingle(stats[WindowState::Errors]));
 }

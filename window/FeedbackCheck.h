@@ -36,6 +36,11 @@ public:
     // The text that a perfect echo of the send box shows as, once escaped.
     QString expectedText() const;
 
+signals:
+    // For observers that measure the check from outside (benchmarks).
+    void probeSent();
+    void exchangeCompleted();
+
 private:
     void startOrStop();
     void stopChecking();

@@ -66,8 +66,7 @@ QFont windowFont()
     return gothic(9.0, false);
 }
 
-template <typename W>
-W *make(QWidget *parent, const QString &name, Twips t)
+template <typename W> W *make(QWidget *parent, const QString &name, Twips t)
 {
     auto *w = new W(parent);
     w->setObjectName(name);
@@ -75,8 +74,8 @@ W *make(QWidget *parent, const QString &name, Twips t)
     return w;
 }
 
-QLabel *makeLabel(QWidget *parent, const QString &name, const QString &caption, Twips t,
-                  bool pg, bool bold = false)
+QLabel *makeLabel(QWidget *parent, const QString &name, const QString &caption, Twips t, bool pg,
+                  bool bold = false)
 {
     auto *label = make<QLabel>(parent, name, t);
     label->setText(caption);
@@ -129,9 +128,9 @@ Form1::Form1(PlatformServices services, QWidget *parent)
         connect(controls_.Command1[i], &QPushButton::clicked, this,
                 [this, i] { portControl_->click(i); });
 
-    feedbackCheck_ = std::make_unique<FeedbackCheck>(controls_, state_, *services_.MSComm1,
-                                                     *services_.clock, *services_.Timer1,
-                                                     *services_.Timer2);
+    feedbackCheck_ =
+        std::make_unique<FeedbackCheck>(controls_, state_, *services_.MSComm1, *services_.clock,
+                                        *services_.Timer1, *services_.Timer2);
     connect(controls_.Command2, &QPushButton::clicked, this, [this] { feedbackCheck_->click(); });
     connect(services_.Timer1.get(), &Timer::timeout, this, [this] { feedbackCheck_->probe(); });
     connect(services_.Timer2.get(), &Timer::timeout, this, [this] { feedbackCheck_->poll(); });
@@ -150,11 +149,11 @@ void Form1::buildControls()
         QStringLiteral("ボーレート"), QStringLiteral("ビット長"), QStringLiteral("ﾊﾟﾘﾃｨｰ"),
         QStringLiteral("ｽﾄｯﾌﾟ"),      QStringLiteral("ﾊﾝﾄﾞｼｪｲｸ"), QStringLiteral("ポートＮＯ")};
     const std::array<Twips, 6> settingLabels = {{{30, 390, 975, 225},
-                                                  {30, 660, 975, 225},
-                                                  {30, 990, 975, 225},
-                                                  {30, 1320, 975, 225},
-                                                  {30, 1650, 975, 225},
-                                                  {30, 90, 975, 225}}};
+                                                 {30, 660, 975, 225},
+                                                 {30, 990, 975, 225},
+                                                 {30, 1320, 975, 225},
+                                                 {30, 1650, 975, 225},
+                                                 {30, 90, 975, 225}}};
     for (int i = 0; i < 6; ++i)
         c.Label1[i] = makeLabel(this, QStringLiteral("Label1_%1").arg(i), settingCaptions[i],
                                 settingLabels[i], pg, bold);
@@ -170,14 +169,13 @@ void Form1::buildControls()
         c.Combo1[i] = makeCombo(this, i, combos[i]);
 
     const std::array<QString, 4> portCaptions = {QStringLiteral("オープン"), QStringLiteral("送信"),
-                                                 QStringLiteral("受信"), QStringLiteral("クローズ")};
-    const std::array<Twips, 4> portButtons = {{{90, 2010, 945, 345},
-                                               {30, 2610, 945, 345},
-                                               {30, 4050, 945, 345},
-                                               {1080, 2010, 945, 345}}};
+                                                 QStringLiteral("受信"),
+                                                 QStringLiteral("クローズ")};
+    const std::array<Twips, 4> portButtons = {
+        {{90, 2010, 945, 345}, {30, 2610, 945, 345}, {30, 4050, 945, 345}, {1080, 2010, 945, 345}}};
     for (int i = 0; i < 4; ++i)
-        c.Command1[i] = makeButton(this, QStringLiteral("Command1_%1").arg(i), portCaptions[i],
-                                   portButtons[i]);
+        c.Command1[i] =
+            makeButton(this, QStringLiteral("Command1_%1").arg(i), portCaptions[i], portButtons[i]);
 
     c.Label2_4 = makeLabel(this, QStringLiteral("Label2_4"),
                            QStringLiteral("文字コードは[ ]で囲ってください。改行コード１３＝[13]"),
@@ -199,14 +197,14 @@ void Form1::buildControls()
     c.Label3[1] = makeLabel(this, QStringLiteral("Label3_1"), QStringLiteral("msec"),
                             {7500, 480, 435, 225}, pg);
 
-    c.Command2 = makeButton(this, QStringLiteral("Command2"), QStringLiteral("開始"),
-                            {5400, 720, 705, 375});
+    c.Command2 =
+        makeButton(this, QStringLiteral("Command2"), QStringLiteral("開始"), {5400, 720, 705, 375});
 
     // The statistics rows. Caption labels are not in slot order on the window:
     // slot i's caption and value share row kRowOfSlot[i].
-    const std::array<QString, 6> statCaptions = {QStringLiteral("時間"),   QStringLiteral("累計"),
-                                                 QStringLiteral("カウント"), QStringLiteral("最大"),
-                                                 QStringLiteral("最小"),   QStringLiteral("エラー")};
+    const std::array<QString, 6> statCaptions = {
+        QStringLiteral("時間"), QStringLiteral("累計"), QStringLiteral("カウント"),
+        QStringLiteral("最大"), QStringLiteral("最小"), QStringLiteral("エラー")};
     const std::array<int, 6> captionTops = {1200, 1500, 2400, 1800, 2100, 2700}; // Label5(i)
     const std::array<int, 6> valueTops = {1200, 1500, 1800, 2100, 2400, 2700};   // Label4(i)
     for (int i = 0; i < 6; ++i) {
@@ -222,8 +220,8 @@ void Form1::buildControls()
                                                  QStringLiteral("ファイル書き")};
     const std::array<Twips, 2> fileButtons = {{{5700, 3030, 795, 405}, {6540, 3030, 795, 405}}};
     for (int i = 0; i < 2; ++i)
-        c.Command3[i] = makeButton(this, QStringLiteral("Command3_%1").arg(i), fileCaptions[i],
-                                   fileButtons[i]);
+        c.Command3[i] =
+            makeButton(this, QStringLiteral("Command3_%1").arg(i), fileCaptions[i], fileButtons[i]);
 }
 
 void Form1::setTabOrder()
@@ -231,10 +229,10 @@ void Form1::setTabOrder()
     const Controls &c = controls_;
     // Tab indexes of the focusable controls; labels take none.
     std::vector<std::pair<int, QWidget *>> order = {
-        {4, c.Command1[0]},  {5, c.Command1[1]},  {6, c.Command1[2]},  {7, c.Command1[3]},
-        {8, c.Text2},        {11, c.Text1_5},     {13, c.Text3},       {14, c.Combo1[0]},
-        {15, c.Combo1[1]},   {16, c.Combo1[2]},   {17, c.Combo1[3]},   {18, c.Combo1[4]},
-        {19, c.Check1},      {21, c.Text4},       {23, c.Command2},    {36, c.Command3[0]},
+        {4, c.Command1[0]},  {5, c.Command1[1]}, {6, c.Command1[2]}, {7, c.Command1[3]},
+        {8, c.Text2},        {11, c.Text1_5},    {13, c.Text3},      {14, c.Combo1[0]},
+        {15, c.Combo1[1]},   {16, c.Combo1[2]},  {17, c.Combo1[3]},  {18, c.Combo1[4]},
+        {19, c.Check1},      {21, c.Text4},      {23, c.Command2},   {36, c.Command3[0]},
         {37, c.Command3[1]},
     };
     std::sort(order.begin(), order.end(),

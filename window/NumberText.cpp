@@ -10,8 +10,7 @@ namespace NumberText {
 
 namespace {
 
-template <typename Int>
-std::optional<Int> toInt(const QString &text)
+template <typename Int> std::optional<Int> toInt(const QString &text)
 {
     const std::optional<double> value = parse(text);
     if (!value)
@@ -31,8 +30,8 @@ std::optional<Int> toInt(const QString &text)
 
 std::optional<double> parse(const QString &text)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("^[ \\t]*([+-]?(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)(?:[eE][+-]?[0-9]+)?)[ \\t]*$"));
+    static const QRegularExpression pattern(QStringLiteral(
+        "^[ \\t]*([+-]?(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)(?:[eE][+-]?[0-9]+)?)[ \\t]*$"));
     const QRegularExpressionMatch match = pattern.match(text);
     if (!match.hasMatch())
         return std::nullopt;

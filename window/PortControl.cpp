@@ -23,8 +23,7 @@ constexpr int kHandshakingBox = 4;
 
 } // namespace
 
-PortControl::PortControl(Controls &controls, WindowState &state, SerialPort &port,
-                         QObject *parent)
+PortControl::PortControl(Controls &controls, WindowState &state, SerialPort &port, QObject *parent)
     : QObject(parent), controls_(controls), state_(state), port_(port)
 {
     connect(&port_, &SerialPort::lost, this, &PortControl::onLost);
