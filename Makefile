@@ -1,10 +1,16 @@
-# Entry points: `make run` and `make test`. Both install missing Debian
-# packages first, then configure and build into build/.
+# Entry points: `make run`, `make test` and `make bench`. Each installs the
+# missing Debian packages first, then configures and builds.
 BUILD_DIR ?= build
+SAN_DIR ?= build-san
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Seconds each fuzz target runs within `make test`.
+FUZZ_SECONDS ?= 15
+FUZZ_TARGETS := fuzz_codec fuzz_cp932
 
-.PHONY: all deps configure build run test bench clean format
+export QT_QPA_PLATFORM ?= offscreen
+
+.PHONY: all deps configure build run test test-plain test-sanitized fuzz-smoke bench clean format
 
 all: build
 
@@ -18,10 +24,28 @@ build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
 run: build
-	@sh scripts/run.sh $(BUILD_DIR)/commcheck
+	@QT_QPA_PLATFORM= sh scripts/run.sh $(BUILD_DIR)/commcheck
 
-test: build
-	@cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+# Every test: the plain build, the same tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a short run of each fuzz target.
+test: test-plain test-sanitized fuzz-smoke
+
+test-plain: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+$(SAN_DIR)/build.ninja: deps
+	@cmake -S . -B $(SAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_CXX_COMPILER=clang++ -DCOMMCHECK_SANITIZE=ON -DCOMMCHECK_FUZZ=ON >/dev/null
+
+test-sanitized: $(SAN_DIR)/build.ninja
+	@cmake --build $(SAN_DIR) -j $(JOBS)
+	@cd $(SAN_DIR) && \
+		ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j $(JOBS)
+
+fuzz-smoke: test-sanitized
+	@bash scripts/fuzz.sh $(SAN_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 bench: build
 	@$(BUILD_DIR)/bench/bench_loopback
@@ -30,4 +54,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | grep -v Cp932Table | xargs clang-format -i
 
 clean:
-	@rm -rf $(BUILD_DIR)
+	@rm -rf $(BUILD_DIR) $(SAN_DIR)

@@ -7,6 +7,8 @@ PACKAGES="
 cmake
 ninja-build
 g++
+clang
+libclang-rt-14-dev
 make
 pkg-config
 qt6-base-dev
