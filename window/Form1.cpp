@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "FeedbackCheck.h"
+#include "FileCommands.h"
 #include "PortControl.h"
 #include "SerialPort.h"
 #include "Timer.h"
@@ -134,6 +135,13 @@ Form1::Form1(PlatformServices services, QWidget *parent)
     connect(controls_.Command2, &QPushButton::clicked, this, [this] { feedbackCheck_->click(); });
     connect(services_.Timer1.get(), &Timer::timeout, this, [this] { feedbackCheck_->probe(); });
     connect(services_.Timer2.get(), &Timer::timeout, this, [this] { feedbackCheck_->poll(); });
+
+    if (services_.CommonDialog1) {
+        fileCommands_ = std::make_unique<FileCommands>(controls_, *services_.CommonDialog1);
+        for (int i = 0; i < static_cast<int>(controls_.Command3.size()); ++i)
+            connect(controls_.Command3[i], &QPushButton::clicked, this,
+                    [this, i] { fileCommands_->click(i); });
+    }
 }
 
 Form1::~Form1() = default;

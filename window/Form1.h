@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Controls.h"
+#include "FileDialog.h" // whole: callers that leave the dialog out still destroy its holder
 #include "WindowState.h"
 
 #include <QWidget>
@@ -9,6 +10,7 @@
 
 class Clock;
 class FeedbackCheck;
+class FileCommands;
 class PortControl;
 class SerialPort;
 class Timer;
@@ -20,6 +22,8 @@ struct PlatformServices {
     std::unique_ptr<Clock> clock;
     std::unique_ptr<Timer> Timer1; // probe timer
     std::unique_ptr<Timer> Timer2; // reply poller
+    // May be left out where files play no part: the file buttons then do nothing.
+    std::unique_ptr<FileDialog> CommonDialog1;
 };
 
 // The one window: builds the controls at their fixed places, owns the window
@@ -42,6 +46,8 @@ public:
     SerialPort &port() { return *services_.MSComm1; }
     PortControl &portControl() { return *portControl_; }
     FeedbackCheck &feedbackCheck() { return *feedbackCheck_; }
+    // Only on a window given a file dialog.
+    FileCommands &fileCommands() { return *fileCommands_; }
 
 private:
     void buildControls();
@@ -52,4 +58,5 @@ private:
     WindowState state_;
     std::unique_ptr<PortControl> portControl_;
     std::unique_ptr<FeedbackCheck> feedbackCheck_;
+    std::unique_ptr<FileCommands> fileCommands_;
 };

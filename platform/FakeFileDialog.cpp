@@ -1,0 +1,24 @@
+#include "FakeFileDialog.h"
+
+bool FakeFileDialog::showOpen()
+{
+    shown_.append({cancelError_, flags_, filter_});
+    const bool picked = !cancelNext_;
+    fileName_ = picked ? next_ : QString();
+    // Each script answers one showing; the one after that cancels.
+    cancelNext_ = true;
+    next_.clear();
+    return picked;
+}
+
+void FakeFileDialog::choose(const QString &path)
+{
+    next_ = path;
+    cancelNext_ = false;
+}
+
+void FakeFileDialog::cancel()
+{
+    next_.clear();
+    cancelNext_ = true;
+}

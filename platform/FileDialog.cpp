@@ -1,0 +1,3 @@
+#include "FileDialog.h"
+
+FileDialog::~FileDialog() = default;

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "FileDialog.h"
+
+#include <QPointer>
+#include <QStringList>
+#include <QWidget>
+
+class QFileDialog;
+
+// The file dialog on Qt's own (non-native) file dialog, modal over the window.
+class QtFileDialog : public FileDialog {
+public:
+    explicit QtFileDialog(QWidget *parent = nullptr);
+
+    // The window the dialog opens over; the dialog may be made before it.
+    void setParentWidget(QWidget *parent) { parent_ = parent; }
+
+    void setCancelError(bool cancelError) override { cancelError_ = cancelError; }
+    bool cancelError() const override { return cancelError_; }
+    void setFlags(int flags) override { flags_ = flags; }
+    int flags() const override { return flags_; }
+    void setFilter(const QString &filter) override { filter_ = filter; }
+    QString filter() const override { return filter_; }
+
+    bool showOpen() override;
+    QString fileName() const override { return fileName_; }
+
+    // Qt's name filters for a "description|pattern|..." filter text:
+    // nameFilters("TXT(*.txt)|*.txt") == {"TXT(*.txt) (*.txt)"}.
+    static QStringList nameFilters(const QString &filter);
+
+    // The question asked before an existing file is replaced.
+    static QString overwriteQuestion(const QString &path);
+
+private:
+    void setUp(QFileDialog &dialog) const;
+    bool confirmOverwrite(const QString &path) const;
+
+    QPointer<QWidget> parent_;
+    bool cancelError_ = false;
+    int flags_ = 0;
+    QString filter_;
+    QString fileName_;
+};

@@ -1,0 +1,481 @@
+// The file buttons: load the send box from a file's first field, save the
+// receive box as one record, and end every failure quietly with the boxes as
+// they were. On the fake dialog with real files.
+#include "FakeFileDialog.h"
+#include "FileCommands.h"
+#include "FormFixture.h"
+#include "TextRecordFile.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+const QString kSendBefore = QStringLiteral("send box before");
+const QString kReceiveBefore = QStringLiteral("receive box before");
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<cannot open>");
+    return file.readAll();
+}
+
+QStringList entriesOf(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// The files under `dir` this process holds open.
+QStringList openFilesUnder(const QString &dir)
+{
+    QStringList open;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    const QString prefix = QFileInfo(dir).canonicalFilePath() + u'/';
+    for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
+        const QString target = fd.symLinkTarget();
+        if (target.startsWith(prefix))
+            open << target;
+    }
+    return open;
+}
+
+// Notes any window the handler puts up while it runs; a modal one is closed
+// again so that the test goes on.
+class WindowWatch : public QObject {
+public:
+    explicit WindowWatch(QWidget *form) : form_(form)
+    {
+        connect(&poll_, &QTimer::timeout, this, &WindowWatch::look);
+        poll_.start(0);
+    }
+
+    // Windows up now or seen while a nested event loop ran.
+    QStringList seen()
+    {
+        look();
+        return seen_;
+    }
+
+private:
+    void look()
+    {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            seen_ << QString::fromLatin1(modal->metaObject()->className());
+            modal->close();
+        }
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w != form_ && w->isVisible()) {
+                seen_ << QString::fromLatin1(w->metaObject()->className());
+                w->close();
+            }
+        }
+    }
+
+    QWidget *form_;
+    QTimer poll_;
+    QStringList seen_;
+};
+
+// Caps the size of any file this process writes, as a full disk would, for
+// as long as it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        // Past the limit a write fails with EFBIG instead of killing us.
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        ok_ = getrlimit(RLIMIT_FSIZE, &old_) == 0;
+        rlimit cap = old_;
+        cap.rlim_cur = bytes;
+        ok_ = ok_ && setrlimit(RLIMIT_FSIZE, &cap) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int) = nullptr;
+    bool ok_ = false;
+};
+
+// A loaded window on fakes with both boxes filled, and a folder for files.
+struct FileForm : FakeForm {
+    QTemporaryDir dir;
+
+    FileForm()
+    {
+        Controls::setBoxText(c().Text2, kSendBefore);
+        Controls::setBoxText(c().Text3, kReceiveBefore);
+    }
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QString sendBox() { return Controls::boxText(c().Text2); }
+    QString receiveBox() { return Controls::boxText(c().Text3); }
+
+    void load(const QString &path)
+    {
+        dialog->choose(path);
+        form->fileCommands().click(FileCommands::Load);
+    }
+    void save(const QString &path)
+    {
+        dialog->choose(path);
+        form->fileCommands().click(FileCommands::Save);
+    }
+};
+
+} // namespace
+
+class TestFileCommands : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+
+    void saveThenLoadGivesTheSameText_data();
+    void saveThenLoadGivesTheSameText();
+    void saveWritesCodePage932WithCrLf();
+    void emptyReceiveBoxSavesAnEmptyRecordThatLoadsAsEmpty();
+    void saveReplacesAnExistingFile();
+    void failedSaveKeepsTheOldFileAndShowsNothing_data();
+    void failedSaveKeepsTheOldFileAndShowsNothing();
+
+    void loadPutsTheFirstFieldInTheSendBox_data();
+    void loadPutsTheFirstFieldInTheSendBox();
+    void loadOfAHugeFileTakesOnlyTheField();
+    void failedLoadLeavesTheBoxesAsTheyWere_data();
+    void failedLoadLeavesTheBoxesAsTheyWere();
+
+    void dialogIsSetUpForEachButton_data();
+    void dialogIsSetUpForEachButton();
+    void otherIndexesDoNothing_data();
+    void otherIndexesDoNothing();
+    void clickingTheButtonsRunsTheHandler();
+    void windowWithoutADialogIgnoresTheButtons();
+};
+
+void TestFileCommands::initTestCase()
+{
+    // Open files are found through the process's descriptor folder.
+    QVERIFY2(QDir(QStringLiteral("/proc/self/fd")).exists(), "no /proc/self/fd");
+}
+
+void TestFileCommands::saveThenLoadGivesTheSameText_data()
+{
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("japanese") << "ペリモ通信チェック";
+    QTest::newRow("CR LF inside") << "ABC[13]\r\nDEF\r\n";
+    QTest::newRow("commas") << "A,B,,C";
+    QTest::newRow("half-width katakana") << "ﾊﾟﾘﾃｨｰ";
+    QTest::newRow("empty box") << "";
+}
+
+void TestFileCommands::saveThenLoadGivesTheSameText()
+{
+    QFETCH(QString, text);
+
+    FileForm f;
+    QVERIFY(f.dir.isValid());
+    Controls::setBoxText(f.c().Text3, text);
+    f.save(f.path(QStringLiteral("box.txt")));
+    f.load(f.path(QStringLiteral("box.txt")));
+    QCOMPARE(f.sendBox(), text);
+    QCOMPARE(f.receiveBox(), text);
+}
+
+void TestFileCommands::saveWritesCodePage932WithCrLf()
+{
+    FileForm f;
+    QVERIFY(f.dir.isValid());
+    // The widget holds LF; the file gets CR LF.
+    f.c().Text3->setPlainText(QStringLiteral("あ\nB"));
+    f.save(f.path(QStringLiteral("out.txt")));
+    QCOMPARE(fileBytes(f.path(QStringLiteral("out.txt"))), QByteArray("\"\x82\xa0\r\nB\"\r\n"));
+}
+
+void TestFileCommands::emptyReceiveBoxSavesAnEmptyRecordThatLoadsAsEmpty()
+{
+    FileForm f;
+    QVERIFY(f.dir.isValid());
+    Controls::setBoxText(f.c().Text3, QString());
+    f.save(f.path(QStringLiteral("empty.txt")));
+    QCOMPARE(fileBytes(f.path(QStringLiteral("empty.txt"))), QByteArray("\"\"\r\n"));
+
+    f.load(f.path(QStringLiteral("empty.txt")));
+    QCOMPARE(f.sendBox(), QString());
+}
+
+void TestFileCommands::saveReplacesAnExistingFile()
+{
+    FileForm f;
+    QVERIFY(f.dir.isValid());
+    const QString path = f.path(QStringLiteral("old.txt"));
+    QVERIFY(writeBytes(path, QByteArray("\"a much longer earlier text\"\r\nmore\r\n")));
+    Controls::setBoxText(f.c().Text3, QStringLiteral("new"));
+    f.save(path);
+    QCOMPARE(fileBytes(path), QByteArray("\"new\"\r\n"));
+    QCOMPARE(entriesOf(f.dir.path()), QStringList{QStringLiteral("old.txt")});
+}
+
+void TestFileCommands::failedSaveKeepsTheOldFileAndShowsNothing_data()
+{
+    QTest::addColumn<QString>("how");
+
+    QTest::newRow("parent is a regular file") << "parent file";
+    QTest::newRow("folder removed after the dialog") << "no folder";
+    QTest::newRow("disk full midway") << "size limit";
+}
+
+void TestFileCommands::failedSaveKeepsTheOldFileAndShowsNothing()
+{
+    QFETCH(QString, how);
+
+    FileForm f;
+    QVERIFY(f.dir.isValid());
+    const QByteArray oldBytes("\"old text\"\r\n");
+    const QString oldPath = f.path(QStringLiteral("old.txt"));
+    QVERIFY(writeBytes(oldPath, oldBytes));
+    // Far more than the size limit lets through.
+    const QString text(200000, u'あ');
+    Controls::setBoxText(f.c().Text3, text);
+
+    WindowWatch watch(f.form.get());
+    if (how == QLatin1String("parent file")) {
+        f.save(oldPath + QStringLiteral("/new.txt"));
+    } else if (how == QLatin1String("no folder")) {
+        const QString folder = f.path(QStringLiteral("folder"));
+        QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("folder")));
+        f.dialog->choose(folder + QStringLiteral("/new.txt"));
+        QVERIFY(f.dialog->showOpen()); // the path as the dialog gave it
+        QVERIFY(QDir(folder).removeRecursively());
+        f.save(folder + QStringLiteral("/new.txt"));
+    } else {
+        FileSizeLimit limit(4096);
+        QVERIFY2(limit.ok(), "cannot set a file size limit");
+        f.save(oldPath);
+    }
+
+    QCOMPARE(fileBytes(oldPath), oldBytes);
+    QCOMPARE(entriesOf(f.dir.path()), QStringList{QStringLiteral("old.txt")});
+    QCOMPARE(watch.seen(), QStringList());
+    QCOMPARE(f.receiveBox(), text);
+    QCOMPARE(f.sendBox(), kSendBefore);
+    QCOMPARE(openFilesUnder(f.dir.path()), QStringList());
+}
+
+void TestFileCommands::loadPutsTheFirstFieldInTheSendBox_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("unquoted ends at comma") << QByteArray("ABC[13],DEF") << "ABC[13]";
+    QTest::newRow("quoted keeps commas") << QByteArray("\"A,B\"") << "A,B";
+    QTest::newRow("leading spaces skipped") << QByteArray("   \"AB\"\r\n") << "AB";
+    QTest::newRow("unquoted ends at CR") << QByteArray("AB\rCD") << "AB";
+    QTest::newRow("unquoted ends at LF") << QByteArray("AB\nCD") << "AB";
+    QTest::newRow("unquoted ends at CR LF") << QByteArray("AB\r\nCD") << "AB";
+    QTest::newRow("quoted across lines") << QByteArray("\"L1\r\nL2\nL3\"\r\nX") << "L1\r\nL2\r\nL3";
+    QTest::newRow("missing closing quote") << QByteArray("\"AB\r\nCD") << "AB\r\nCD";
+    QTest::newRow("code page 932") << QByteArray("\"\x82\xa0\xb1\"\r\n") << "あｱ";
+    QTest::newRow("utf-8 after a mark") << QByteArray("\xef\xbb\xbf\"\xe3\x81\x82\"\r\n") << "あ";
+    QTest::newRow("empty quoted field") << QByteArray("\"\"\r\n") << "";
+}
+
+void TestFileCommands::loadPutsTheFirstFieldInTheSendBox()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+
+    FileForm f;
+    QVERIFY(f.dir.isValid());
+    const QString path = f.path(QStringLiteral("in.txt"));
+    QVERIFY(writeBytes(path, bytes));
+    f.load(path);
+    QCOMPARE(f.sendBox(), text);
+    QCOMPARE(f.receiveBox(), kReceiveBefore);
+    QCOMPARE(fileBytes(path), bytes);
+    QCOMPARE(openFilesUnder(f.dir.path()), QStringList());
+}
+
+void TestFileCommands::loadOfAHugeFileTakesOnlyTheField()
+{
+    FileForm f;
+    QVERIFY(f.dir.isValid());
+    const QString path = f.path(QStringLiteral("huge.txt"));
+    QByteArray bytes("\"FIRST\"\r\n");
+    bytes += QByteArray(16 * 1024 * 1024, 'x');
+    QVERIFY(writeBytes(path, bytes));
+    f.load(path);
+    QCOMPARE(f.sendBox(), QStringLiteral("FIRST"));
+    QCOMPARE(openFilesUnder(f.dir.path()), QStringList());
+}
+
+void TestFileCommands::failedLoadLeavesTheBoxesAsTheyWere_data()
+{
+    QTest::addColumn<QString>("name"); // empty: the dialog is cancelled
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("cancelled dialog") << "" << QByteArray();
+    QTest::newRow("missing file") << "missing.txt" << QByteArray();
+    QTest::newRow("empty file") << "empty.txt" << QByteArray("");
+    QTest::newRow("only spaces and line breaks") << "blank.txt" << QByteArray("  \r\n  \r\n");
+    QTest::newRow("folder instead of a file") << "folder" << QByteArray();
+    QTest::newRow("field beyond the limit")
+        << "long.txt" << QByteArray(TextRecordFile::kMaxFieldLength + 1, 'A');
+}
+
+void TestFileCommands::failedLoadLeavesTheBoxesAsTheyWere()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+
+    FileForm f;
+    QVERIFY(f.dir.isValid());
+    QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("folder")));
+    if (!bytes.isNull())
+        QVERIFY(writeBytes(f.path(name), bytes));
+
+    WindowWatch watch(f.form.get());
+    if (name.isEmpty())
+        f.dialog->cancel();
+    else
+        f.dialog->choose(f.path(name));
+    f.form->fileCommands().click(FileCommands::Load);
+
+    QCOMPARE(f.dialog->shown().size(), 1);
+    QCOMPARE(f.sendBox(), kSendBefore);
+    QCOMPARE(f.receiveBox(), kReceiveBefore);
+    QCOMPARE(watch.seen(), QStringList());
+    QCOMPARE(openFilesUnder(f.dir.path()), QStringList());
+}
+
+void TestFileCommands::dialogIsSetUpForEachButton_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<bool>("cancel");
+
+    QTest::newRow("load hides read-only") << int(FileCommands::Load) << 4 << false;
+    QTest::newRow("save asks before replacing") << int(FileCommands::Save) << 2 << false;
+    QTest::newRow("cancelled load") << int(FileCommands::Load) << 4 << true;
+    QTest::newRow("cancelled save") << int(FileCommands::Save) << 2 << true;
+}
+
+void TestFileCommands::dialogIsSetUpForEachButton()
+{
+    QFETCH(int, button);
+    QFETCH(int, flags);
+    QFETCH(bool, cancel);
+
+    FileForm f;
+    QVERIFY(f.dir.isValid());
+    const QString path = f.path(QStringLiteral("setup.txt"));
+    QVERIFY(writeBytes(path, "\"X\"\r\n"));
+    // Whatever an earlier use left set is set afresh.
+    f.dialog->setCancelError(false);
+    f.dialog->setFlags(1);
+    f.dialog->setFilter(QStringLiteral("All|*.*"));
+    if (cancel)
+        f.dialog->cancel();
+    else
+        f.dialog->choose(path);
+    f.form->fileCommands().click(button);
+
+    QCOMPARE(f.dialog->shown().size(), 1);
+    const FakeFileDialog::Shown shown = f.dialog->shown().front();
+    QCOMPARE(shown.flags, flags);
+    QCOMPARE(shown.filter, QStringLiteral("TXT(*.txt)|*.txt"));
+    QCOMPARE(shown.cancelError, true);
+    // A cancelled save writes nothing.
+    if (cancel)
+        QCOMPARE(fileBytes(path), QByteArray("\"X\"\r\n"));
+}
+
+void TestFileCommands::otherIndexesDoNothing_data()
+{
+    QTest::addColumn<int>("index");
+
+    QTest::newRow("minus one") << -1;
+    QTest::newRow("two") << 2;
+    QTest::newRow("large") << 1000;
+}
+
+void TestFileCommands::otherIndexesDoNothing()
+{
+    QFETCH(int, index);
+
+    FileForm f;
+    QVERIFY(f.dir.isValid());
+    f.dialog->choose(f.path(QStringLiteral("never.txt")));
+    f.form->fileCommands().click(index);
+    QCOMPARE(f.dialog->shown().size(), 0);
+    QCOMPARE(entriesOf(f.dir.path()), QStringList());
+    QCOMPARE(f.sendBox(), kSendBefore);
+    QCOMPARE(f.receiveBox(), kReceiveBefore);
+}
+
+void TestFileCommands::clickingTheButtonsRunsTheHandler()
+{
+    FileForm f;
+    QVERIFY(f.dir.isValid());
+    const QString path = f.path(QStringLiteral("clicked.txt"));
+    auto *load = f.form->findChild<QPushButton *>(QStringLiteral("Command3_0"));
+    auto *save = f.form->findChild<QPushButton *>(QStringLiteral("Command3_1"));
+    QVERIFY(load);
+    QVERIFY(save);
+
+    f.dialog->choose(path);
+    QTest::mouseClick(save, Qt::LeftButton);
+    QCOMPARE(f.dialog->shown().size(), 1);
+    QCOMPARE(f.dialog->shown().back().flags, 2);
+    QCOMPARE(fileBytes(path), QByteArray("\"receive box before\"\r\n"));
+
+    f.dialog->choose(path);
+    QTest::mouseClick(load, Qt::LeftButton);
+    QCOMPARE(f.dialog->shown().size(), 2);
+    QCOMPARE(f.dialog->shown().back().flags, 4);
+    QCOMPARE(f.sendBox(), kReceiveBefore);
+}
+
+void TestFileCommands::windowWithoutADialogIgnoresTheButtons()
+{
+    PlatformServices services;
+    services.MSComm1 = std::make_unique<FakeSerialPort>();
+    services.clock = std::make_unique<FakeClock>();
+    services.Timer1 = std::make_unique<FakeTimer>();
+    services.Timer2 = std::make_unique<FakeTimer>();
+    Form1 form(std::move(services));
+    form.load();
+    Controls::setBoxText(form.controls().Text2, kSendBefore);
+
+    WindowWatch watch(&form);
+    QTest::mouseClick(form.controls().Command3[0], Qt::LeftButton);
+    QTest::mouseClick(form.controls().Command3[1], Qt::LeftButton);
+    QCOMPARE(Controls::boxText(form.controls().Text2), kSendBefore);
+    QCOMPARE(watch.seen(), QStringList());
+}
+
+QTEST_MAIN(TestFileCommands)
+#include "tst_FileCommands.moc"

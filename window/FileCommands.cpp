@@ -1,0 +1,60 @@
+#include "FileCommands.h"
+
+#include "Controls.h"
+#include "FileDialog.h"
+#include "TextRecordFile.h"
+
+FileCommands::FileCommands(Controls &controls, FileDialog &dialog)
+    : controls_(controls), dialog_(dialog)
+{}
+
+QString FileCommands::filter()
+{
+    return QStringLiteral("TXT(*.txt)|*.txt");
+}
+
+void FileCommands::click(int index)
+{
+    switch (index) {
+    case Load:
+        load();
+        break;
+    case Save:
+        save();
+        break;
+    default:
+        break;
+    }
+}
+
+QString FileCommands::choosePath(int flags)
+{
+    dialog_.setCancelError(true);
+    dialog_.setFlags(flags);
+    dialog_.setFilter(filter());
+    if (!dialog_.showOpen())
+        return {};
+    return dialog_.fileName();
+}
+
+void FileCommands::load()
+{
+    const QString path = choosePath(FileDialog::kHideReadOnly);
+    if (path.isEmpty())
+        return;
+    const std::optional<QString> field = TextRecordFile::readFirstField(path);
+    if (!field)
+        return;
+    Controls::setBoxText(controls_.Text2, *field);
+}
+
+void FileCommands::save()
+{
+    // The same open dialog as for loading; the flag makes it ask before an
+    // existing file is replaced.
+    const QString path = choosePath(FileDialog::kOverwritePrompt);
+    if (path.isEmpty())
+        return;
+    // A failed save has nothing to show: the box still holds the text.
+    TextRecordFile::writeRecord(path, Controls::boxText(controls_.Text3));
+}

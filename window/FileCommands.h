@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+class FileDialog;
+struct Controls;
+
+// The two file buttons: load the send box from the first field of a file,
+// save the receive box as a file's one record. Every failure, a cancel
+// included, ends quietly with both boxes as they were.
+class FileCommands {
+public:
+    enum Button { Load = 0, Save = 1 };
+
+    FileCommands(Controls &controls, FileDialog &dialog);
+
+    // The click handler of Command3(index).
+    void click(int index);
+
+    // The filter both buttons give the dialog.
+    static QString filter();
+
+private:
+    void load();
+    void save();
+    // Shows the dialog set up for one button; the chosen path, or empty when
+    // the user cancelled.
+    QString choosePath(int flags);
+
+    Controls &controls_;
+    FileDialog &dialog_;
+};
