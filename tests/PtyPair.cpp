@@ -172,6 +172,14 @@ bool PtyPair::waitUntilDelivered(int timeoutMs) const
     return slave_ >= 0 && waitFor(slave_, POLLIN, timeoutMs);
 }
 
+qsizetype PtyPair::pendingAtSlave() const
+{
+    int pending = 0;
+    if (slave_ < 0 || ::ioctl(slave_, FIONREAD, &pending) == -1)
+        return -1;
+    return pending;
+}
+
 struct termios PtyPair::slaveTermios() const
 {
     struct termios tio {};

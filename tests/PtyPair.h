@@ -39,6 +39,9 @@ public:
     // have reached the slave side, where the program can read them.
     bool waitUntilDelivered(int timeoutMs) const;
 
+    // Bytes that have reached the slave side and wait there to be read.
+    qsizetype pendingAtSlave() const;
+
     // The slave's current terminal settings, as the device holds them.
     struct termios slaveTermios() const;
 

@@ -46,6 +46,8 @@ public:
     SerialPort &port() { return *services_.MSComm1; }
     PortControl &portControl() { return *portControl_; }
     FeedbackCheck &feedbackCheck() { return *feedbackCheck_; }
+    Timer &probeTimer() { return *services_.Timer1; }
+    Timer &pollTimer() { return *services_.Timer2; }
     // Only on a window given a file dialog.
     FileCommands &fileCommands() { return *fileCommands_; }
 

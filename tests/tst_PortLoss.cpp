@@ -1,0 +1,304 @@
+// A port that goes away under the running window: the far side of the
+// pseudo-terminal is ended, as when a USB adapter is pulled out, in each state
+// the window can be in. The window closes the port once, says so once, keeps
+// its timers as a closed port leaves them, stays idle, and opens the port
+// again once the device is back.
+#include "Cp932.h"
+#include "PlmMod1.h"
+#include "PortFolder.h"
+#include "PtyPair.h"
+#include "StationFixture.h"
+#include "Timer.h"
+
+#include <QDeadlineTimer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <ctime>
+#include <memory>
+#include <thread>
+
+namespace {
+
+constexpr int kWaitMs = 5000;
+constexpr int kPortNumber = 4;
+const QString kText = QStringLiteral("ABC[13]");
+
+enum class Moment { IdleOpen, DuringSend, DuringReceive, DuringClose, Checking, Answering };
+
+struct ButtonStates {
+    bool open, send, receive, close;
+    bool operator==(const ButtonStates &) const = default;
+};
+
+ButtonStates buttonStates(Controls &c)
+{
+    return {c.Command1[PortControl::Open]->isEnabled(), c.Command1[PortControl::Send]->isEnabled(),
+            c.Command1[PortControl::Receive]->isEnabled(),
+            c.Command1[PortControl::Close]->isEnabled()};
+}
+
+constexpr ButtonStates kClosed{true, false, false, false};
+
+// CPU time the process used, all threads, in ms.
+double processCpuMs()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+} // namespace
+
+namespace QTest {
+template <> char *toString(const ButtonStates &s)
+{
+    return qstrdup(QStringLiteral("open %1 send %2 receive %3 close %4")
+                       .arg(s.open)
+                       .arg(s.send)
+                       .arg(s.receive)
+                       .arg(s.close)
+                       .toUtf8()
+                       .constData());
+}
+} // namespace QTest
+
+Q_DECLARE_METATYPE(Moment)
+
+class TestPortLoss : public QObject {
+    Q_OBJECT
+private slots:
+    void pulledCableIsHandledOnce_data();
+    void pulledCableIsHandledOnce();
+    void busyPortIsRefusedAndHolderKeepsIt_data();
+    void busyPortIsRefusedAndHolderKeepsIt();
+    void burstOfHostileBytesIsReadInOnePoll_data();
+    void burstOfHostileBytesIsReadInOnePoll();
+};
+
+void TestPortLoss::pulledCableIsHandledOnce_data()
+{
+    QTest::addColumn<Moment>("moment");
+    QTest::addColumn<bool>("lossShown"); // false: the user's close came first
+
+    QTest::newRow("idle with the port open") << Moment::IdleOpen << true;
+    QTest::newRow("during send") << Moment::DuringSend << true;
+    QTest::newRow("during receive") << Moment::DuringReceive << true;
+    QTest::newRow("during close") << Moment::DuringClose << false;
+    QTest::newRow("checking station waiting for the echo") << Moment::Checking << true;
+    QTest::newRow("answering station polling") << Moment::Answering << true;
+}
+
+void TestPortLoss::pulledCableIsHandledOnce()
+{
+    QFETCH(Moment, moment);
+    QFETCH(bool, lossShown);
+
+    PortFolder folder;
+    auto pty = std::make_unique<PtyPair>();
+    QVERIFY2(pty->isValid(), qPrintable(pty->error()));
+    QVERIFY(folder.map(kPortNumber, pty->slavePath()));
+
+    RealStation station;
+    Controls &c = station.c();
+    QVERIFY2(station.open(kPortNumber), qPrintable(station.form->port().errorString()));
+    int losses = 0;
+    QObject::connect(&station.form->port(), &SerialPort::lost, [&losses] { ++losses; });
+
+    const int probeMs = 30;
+    if (moment == Moment::Checking) {
+        // The far side never answers: the probe stays outstanding.
+        station.check(kText, probeMs);
+        QTRY_VERIFY_WITH_TIMEOUT(station.state().Waiting == 1, kWaitMs);
+        QVERIFY(station.form->pollTimer().isRunning());
+    } else if (moment == Moment::Answering) {
+        station.answer(kText);
+        QVERIFY(station.form->pollTimer().isRunning());
+    }
+    // Whatever the far side had not yet read does not matter here.
+    pty->readFor(50);
+
+    pty->closeMaster();
+    // The click comes before the window has had a chance to notice.
+    switch (moment) {
+    case Moment::DuringSend:
+        Controls::setBoxText(c.Text2, kText);
+        station.form->portControl().click(PortControl::Send);
+        break;
+    case Moment::DuringReceive:
+        station.form->portControl().click(PortControl::Receive);
+        break;
+    case Moment::DuringClose:
+        station.form->portControl().click(PortControl::Close);
+        break;
+    default:
+        break;
+    }
+
+    QTRY_VERIFY_WITH_TIMEOUT(!station.isOpen(), kWaitMs);
+    if (lossShown) {
+        QTRY_COMPARE_WITH_TIMEOUT(losses, 1, kWaitMs);
+    }
+    // Let the window run a while with the device gone: no further report, no
+    // error flood, no busy loop.
+    const double cpuBefore = processCpuMs();
+    QTest::qWait(500);
+    const double cpuUsed = processCpuMs() - cpuBefore;
+    QCOMPARE(losses, lossShown ? 1 : 0);
+    QVERIFY(!station.isOpen());
+    QCOMPARE(buttonStates(c), kClosed);
+    QCOMPARE(Controls::boxText(c.Text3),
+             lossShown ? PortControl::lostMessage(kPortNumber) : Controls::boxText(c.Text3));
+    if (lossShown)
+        QCOMPARE(Controls::boxText(c.Text3).count(QStringLiteral("接続が切れました")), 1);
+    QVERIFY2(cpuUsed < 250, qPrintable(QStringLiteral("%1 ms of CPU in 500 ms").arg(cpuUsed)));
+
+    // The timers as a closed port leaves them.
+    if (moment == Moment::Checking) {
+        // A probe tick found the port closed and stopped the poller; the
+        // check itself still runs, sending nothing until the port is back.
+        QCOMPARE(station.form->probeTimer().interval(), probeMs);
+        QVERIFY(!station.form->pollTimer().isRunning());
+        QCOMPARE(station.state().Waiting, qint16(0));
+        QCOMPARE(station.state().Running, qint16(1));
+        QCOMPARE(c.Command2->text(), QStringLiteral("終了"));
+    } else if (moment == Moment::Answering) {
+        // The poller runs on and does nothing with the port closed.
+        QCOMPARE(station.form->pollTimer().interval(), 50);
+        QVERIFY(!station.form->probeTimer().isRunning());
+    } else {
+        QVERIFY(!station.form->probeTimer().isRunning());
+        QVERIFY(!station.form->pollTimer().isRunning());
+    }
+
+    // The adapter comes back (as a new device behind the same port number):
+    // the port opens again and carries data both ways.
+    pty = std::make_unique<PtyPair>();
+    QVERIFY2(pty->isValid(), qPrintable(pty->error()));
+    QVERIFY(folder.map(kPortNumber, pty->slavePath()));
+    station.form->portControl().click(PortControl::Open);
+    QVERIFY2(station.isOpen(), qPrintable(station.form->port().errorString()));
+    Controls::setBoxText(c.Text2, QStringLiteral("UP"));
+    station.form->portControl().click(PortControl::Send);
+    // A check still running sends again once the text has been sent anew.
+    const QByteArray sent = moment == Moment::Checking ? "UPUP" : "UP";
+    QCOMPARE(pty->read(sent.size(), kWaitMs), sent);
+    QVERIFY(pty->write("OK"));
+    QVERIFY(pty->waitUntilDelivered(kWaitMs));
+    station.form->portControl().click(PortControl::Receive);
+    QTRY_VERIFY_WITH_TIMEOUT(Controls::boxText(c.Text3).endsWith(u"OK"), kWaitMs);
+    QCOMPARE(losses, lossShown ? 1 : 0);
+}
+
+void TestPortLoss::busyPortIsRefusedAndHolderKeepsIt_data()
+{
+    QTest::addColumn<bool>("throughLinkChain");
+
+    QTest::newRow("port folder names the device") << false;
+    QTest::newRow("port folder names a link to the device") << true;
+}
+
+void TestPortLoss::busyPortIsRefusedAndHolderKeepsIt()
+{
+    QFETCH(bool, throughLinkChain);
+
+    PortFolder folder;
+    PtyPair pty;
+    QVERIFY2(pty.isValid(), qPrintable(pty.error()));
+    QTemporaryDir links;
+    QVERIFY(links.isValid());
+    QString device = pty.slavePath();
+    if (throughLinkChain) {
+        // Like /dev/serial/by-id/... pointing at the adapter's node.
+        const QString byId = links.filePath(QStringLiteral("usb-Adapter-if00-port0"));
+        QVERIFY(QFile::link(pty.slavePath(), byId));
+        device = byId;
+    }
+    QVERIFY(folder.map(1, pty.slavePath()));
+    QVERIFY(folder.map(2, device));
+
+    // The holder opened the device by its own name; the second copy reaches
+    // it through another name.
+    RealStation holder;
+    QVERIFY2(holder.open(1), qPrintable(holder.form->port().errorString()));
+    RealStation second;
+    QVERIFY(!second.open(2));
+    QCOMPARE(buttonStates(second.c()), kClosed);
+    QCOMPARE(Controls::boxText(second.c().Text3), PortControl::openFailedMessage());
+
+    // The holder keeps its port and its line.
+    QVERIFY(holder.isOpen());
+    Controls::setBoxText(holder.c().Text2, QStringLiteral("HI"));
+    holder.form->portControl().click(PortControl::Send);
+    QCOMPARE(pty.read(2, kWaitMs), QByteArray("HI"));
+    QVERIFY(pty.write("YO"));
+    QVERIFY(pty.waitUntilDelivered(kWaitMs));
+    holder.form->portControl().click(PortControl::Receive);
+    QTRY_VERIFY_WITH_TIMEOUT(Controls::boxText(holder.c().Text3).endsWith(u"YO"), kWaitMs);
+}
+
+void TestPortLoss::burstOfHostileBytesIsReadInOnePoll_data()
+{
+    QTest::addColumn<QByteArray>("pattern");
+
+    QTest::newRow("NUL bytes") << QByteArray(1, '\0');
+    QTest::newRow("lead byte before an invalid trail byte") << QByteArray("\x81\x7f");
+    QTest::newRow("lead byte before a control code") << QByteArray("\x9f\x0d");
+    QTest::newRow("bytes no character starts with") << QByteArray("\xfd\xa0\xff\x80");
+    QTest::newRow("double-byte characters") << QByteArray("\x82\xa0");
+}
+
+void TestPortLoss::burstOfHostileBytesIsReadInOnePoll()
+{
+    QFETCH(QByteArray, pattern);
+    const QString shownAs = PlmMod1::EscapeCodes(Cp932::decode(pattern));
+
+    PortFolder folder;
+    PtyPair pty;
+    QVERIFY2(pty.isValid(), qPrintable(pty.error()));
+    QVERIFY(folder.map(1, pty.slavePath()));
+
+    RealStation station;
+    QVERIFY2(station.open(1), qPrintable(station.form->port().errorString()));
+    // An answering station whose text never comes: it only collects.
+    station.answer(QStringLiteral("NEVER"));
+    station.form->pollTimer().setInterval(0); // polls by hand below
+
+    // 4 MB arrive between two polls: the port takes them in while the
+    // window waits, and the next poll has all of them at once.
+    const qsizetype total = 4 * 1024 * 1024;
+    QByteArray burst;
+    burst.reserve(total + pattern.size());
+    while (burst.size() < total)
+        burst += pattern;
+    std::atomic<bool> fed{false};
+    std::atomic<bool> feedOk{true};
+    std::thread feeder([&] {
+        for (qsizetype at = 0; at < burst.size() && feedOk; at += 64 * 1024)
+            feedOk = pty.write(burst.mid(at, 64 * 1024));
+        fed = true;
+    });
+    QDeadlineTimer deadline(60000);
+    while (!fed && !deadline.hasExpired())
+        QTest::qWait(10);
+    feeder.join();
+    QVERIFY2(feedOk, "the far side could not write the burst");
+    // The port has taken up every byte, the last read included.
+    QTRY_COMPARE_WITH_TIMEOUT(pty.pendingAtSlave(), qsizetype(0), kWaitMs);
+    QTest::qWait(20);
+
+    station.form->feedbackCheck().poll();
+
+    // Kept up to the cap, from the start, shown the bracketed way; the
+    // whole burst was taken by that one poll.
+    QCOMPARE(station.state().RxBuffer.size(), FeedbackCheck::kRxBufferCap);
+    QVERIFY(station.state().RxBuffer.startsWith(shownAs + shownAs));
+    QCOMPARE(station.form->port().input(), QString());
+    QVERIFY(station.isOpen());
+    QCOMPARE(station.state().Mode, qint16(2));
+}
+
+QTEST_MAIN(TestPortLoss)
+#include "tst_PortLoss.moc"
