@@ -1,8 +1,11 @@
 #include "PortLocator.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 namespace {
 
@@ -31,6 +34,23 @@ QString portFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/commcheck/ports");
+}
+
+QList<int> folderNumbers()
+{
+    QList<int> numbers;
+    const QDir folder(portFolder());
+    const QStringList entries =
+        folder.entryList({QStringLiteral("com*")}, QDir::Files | QDir::System, QDir::Name);
+    for (const QString &entry : entries) {
+        bool ok = false;
+        const int number = entry.mid(3).toInt(&ok);
+        // "com01" is not an entry the program would look for.
+        if (ok && number >= 1 && entry == QStringLiteral("com%1").arg(number))
+            numbers << number;
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
 }
 
 QString deviceFor(int number)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 // Maps port numbers to devices. A per-user port folder
@@ -19,5 +20,16 @@ QString deviceFor(int number);
 
 // The system's own device for `number` (>= 1), ignoring the port folder.
 QString systemDeviceFor(int number);
+
+// The number the system's own numbering gives `device`, or 0 when it gives
+// none: systemDeviceFor(systemNumberFor(d)) == d for such a device.
+int systemNumberFor(const QString &device);
+
+// The numbers the port folder has an entry for, ascending.
+QList<int> folderNumbers();
+
+// A name for `device` that stays when it is plugged in elsewhere (on Linux
+// its link in /dev/serial/by-id), or an empty string.
+QString stableNameFor(const QString &device);
 
 } // namespace PortLocator

@@ -1,8 +1,11 @@
 // The window as it starts: controls, captions, places, defaults and state.
 #include "FormFixture.h"
+#include "PortFolder.h"
+#include "PtyPair.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -12,6 +15,9 @@
 class TestForm1 : public QObject {
     Q_OBJECT
 private slots:
+    void everyControlHasAnAccessibleName_data();
+    void everyControlHasAnAccessibleName();
+    void portNumberHintListsTheFolderAsItIsNow();
     void controlPlaceAndCaption_data();
     void controlPlaceAndCaption();
     void windowStartsWithTheLeftColumnOnly();
@@ -300,6 +306,89 @@ void TestForm1::typedComboTextHasNoListIndex()
     handshaking->setEditText(QStringLiteral("custom"));
     QTest::keyClick(handshaking->lineEdit(), Qt::Key_Return);
     QCOMPARE(handshaking->count(), 4);
+}
+
+void TestForm1::everyControlHasAnAccessibleName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("accessible");
+
+    QTest::newRow("port number box, by its label") << "Text1_5"
+                                                   << "ポートＮＯ";
+    QTest::newRow("baud box") << "Combo1_0"
+                              << "ボーレート";
+    QTest::newRow("data bits box") << "Combo1_1"
+                                   << "ビット長";
+    QTest::newRow("parity box") << "Combo1_2"
+                                << "ﾊﾟﾘﾃｨｰ";
+    QTest::newRow("stop bits box") << "Combo1_3"
+                                   << "ｽﾄｯﾌﾟ";
+    QTest::newRow("handshaking box") << "Combo1_4"
+                                     << "ﾊﾝﾄﾞｼｪｲｸ";
+    QTest::newRow("interval box") << "Text4"
+                                  << "インターバル";
+    QTest::newRow("send box") << "Text2"
+                              << "送信テキスト";
+    QTest::newRow("receive box") << "Text3"
+                                 << "受信テキスト";
+    QTest::newRow("open button") << "Command1_0"
+                                 << "オープン";
+    QTest::newRow("send button") << "Command1_1"
+                                 << "送信";
+    QTest::newRow("receive button") << "Command1_2"
+                                    << "受信";
+    QTest::newRow("close button") << "Command1_3"
+                                  << "クローズ";
+    QTest::newRow("check box") << "Check1"
+                               << "通信フィードバックチェック";
+    QTest::newRow("start button") << "Command2"
+                                  << "開始/終了";
+    QTest::newRow("load button") << "Command3_0"
+                                 << "ファイル読み";
+    QTest::newRow("save button") << "Command3_1"
+                                 << "ファイル書き";
+    QTest::newRow("last time value, by its row") << "Label4_0"
+                                                 << "時間";
+    QTest::newRow("count value, by its row") << "Label4_4"
+                                             << "カウント";
+    QTest::newRow("minimum value, by its row") << "Label4_3"
+                                               << "最小";
+    QTest::newRow("errors value, by its row") << "Label4_5"
+                                              << "エラー";
+}
+
+void TestForm1::everyControlHasAnAccessibleName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, accessible);
+
+    FakeForm f;
+    auto *w = f.form->findChild<QWidget *>(name);
+    QVERIFY2(w, qPrintable(name + " is missing"));
+    QCOMPARE(w->accessibleName(), accessible);
+}
+
+void TestForm1::portNumberHintListsTheFolderAsItIsNow()
+{
+    PortFolder folder;
+    PtyPair pty;
+    QVERIFY2(pty.isValid(), qPrintable(pty.error()));
+    QVERIFY(folder.map(6, pty.slavePath()));
+
+    FakeForm f;
+    QLineEdit *box = f.c().Text1_5;
+    auto hintNow = [&] {
+        QHelpEvent event(QEvent::ToolTip, QPoint(2, 2), box->mapToGlobal(QPoint(2, 2)));
+        QCoreApplication::sendEvent(box, &event);
+        return box->toolTip();
+    };
+    const QString first = hintNow();
+    QVERIFY2(first.contains(QStringLiteral("6 = %1").arg(pty.slavePath())), qPrintable(first));
+
+    // The hint is worked out again each time it shows.
+    QVERIFY(folder.map(8, QStringLiteral("/dev/no-such-device")));
+    const QString second = hintNow();
+    QVERIFY2(second.contains(QStringLiteral("8 -> /dev/no-such-device")), qPrintable(second));
 }
 
 QTEST_MAIN(TestForm1)

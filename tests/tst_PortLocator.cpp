@@ -19,6 +19,9 @@ private slots:
     void folderEntryNamesTheDevice();
     void numbersBelowOneNameNothing_data();
     void numbersBelowOneNameNothing();
+    void systemNumberIsTheInverseOfTheSystemDevice_data();
+    void systemNumberIsTheInverseOfTheSystemDevice();
+    void folderNumbersListsOnlyPortEntries();
 };
 
 void PortLocatorTest::portFolderFollowsXdgConfigHome()
@@ -135,6 +138,52 @@ void PortLocatorTest::numbersBelowOneNameNothing()
     QVERIFY(folder.map(number, QStringLiteral("/dev/null")));
     QCOMPARE(PortLocator::deviceFor(number), QString());
     QCOMPARE(PortLocator::systemDeviceFor(number), QString());
+}
+
+void PortLocatorTest::systemNumberIsTheInverseOfTheSystemDevice_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<int>("number");
+
+    QTest::newRow("first system port") << "/dev/ttyS0" << 1;
+    QTest::newRow("twelfth system port") << "/dev/ttyS11" << 12;
+    QTest::newRow("leading zero is another name") << "/dev/ttyS01" << 0;
+    QTest::newRow("USB adapter") << "/dev/ttyUSB0" << 0;
+    QTest::newRow("pseudo-terminal") << "/dev/pts/3" << 0;
+    QTest::newRow("not under /dev") << "/tmp/ttyS1" << 0;
+}
+
+void PortLocatorTest::systemNumberIsTheInverseOfTheSystemDevice()
+{
+    QFETCH(QString, device);
+    QFETCH(int, number);
+
+    QCOMPARE(PortLocator::systemNumberFor(device), number);
+    if (number > 0)
+        QCOMPARE(PortLocator::systemDeviceFor(number), device);
+}
+
+void PortLocatorTest::folderNumbersListsOnlyPortEntries()
+{
+    PortFolder folder;
+    QVERIFY(folder.isValid());
+    QCOMPARE(PortLocator::folderNumbers(), QList<int>{}); // no folder yet
+
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QString device = scratch.filePath(QStringLiteral("device"));
+    QVERIFY(QFile(device).open(QIODevice::WriteOnly));
+    QVERIFY(folder.map(12, device));
+    QVERIFY(folder.map(3, device));
+    QVERIFY(folder.map(7, scratch.filePath(QStringLiteral("gone")))); // dangling link
+    const QDir dir(folder.path());
+    for (const char *name : {"com0", "com01", "comX", "notes.txt"}) {
+        QFile other(dir.filePath(QString::fromLatin1(name)));
+        QVERIFY(other.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(dir.mkdir(QStringLiteral("com9"))); // a folder, not an entry
+
+    QCOMPARE(PortLocator::folderNumbers(), (QList<int>{3, 7, 12}));
 }
 
 QTEST_GUILESS_MAIN(PortLocatorTest)

@@ -4,11 +4,15 @@
 #include "FeedbackCheck.h"
 #include "FileCommands.h"
 #include "PortControl.h"
+#include "PortHints.h"
+#include "PortLocator.h"
+#include "PortSurvey.h"
 #include "SerialPort.h"
 #include "Timer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -123,6 +127,9 @@ Form1::Form1(PlatformServices services, QWidget *parent)
 
     buildControls();
     setTabOrder();
+    nameForAssistiveTools();
+    // The port hints are worked out each time they are shown.
+    controls_.Text1_5->installEventFilter(this);
 
     portControl_ = std::make_unique<PortControl>(controls_, state_, *services_.MSComm1);
     for (int i = 0; i < static_cast<int>(controls_.Command1.size()); ++i)
@@ -230,6 +237,47 @@ void Form1::buildControls()
     for (int i = 0; i < 2; ++i)
         c.Command3[i] =
             makeButton(this, QStringLiteral("Command3_%1").arg(i), fileCaptions[i], fileButtons[i]);
+}
+
+void Form1::nameForAssistiveTools()
+{
+    Controls &c = controls_;
+    // Buttons, the check box and labels are known by their captions; a box
+    // by the label beside it, which is also its buddy for keyboard users.
+    c.Text1_5->setAccessibleName(c.Label1[5]->text());
+    c.Label1[5]->setBuddy(c.Text1_5);
+    for (int i = 0; i < 5; ++i) {
+        c.Combo1[i]->setAccessibleName(c.Label1[i]->text());
+        c.Label1[i]->setBuddy(c.Combo1[i]);
+    }
+    c.Text4->setAccessibleName(c.Label3[0]->text());
+    c.Label3[0]->setBuddy(c.Text4);
+    // The two boxes stand beside the buttons that send and receive them.
+    c.Text2->setAccessibleName(QStringLiteral("送信テキスト"));
+    c.Text3->setAccessibleName(QStringLiteral("受信テキスト"));
+    // A value is named by the caption in its row, which is not the caption
+    // of the same index.
+    for (QLabel *value : c.Label4) {
+        for (QLabel *caption : c.Label5) {
+            if (caption->y() == value->y())
+                value->setAccessibleName(caption->text());
+        }
+    }
+    for (QPushButton *button : c.Command1)
+        button->setAccessibleName(button->text());
+    for (QPushButton *button : c.Command3)
+        button->setAccessibleName(button->text());
+    c.Check1->setAccessibleName(c.Check1->text());
+    // The start button's caption changes with the check; its name does not.
+    c.Command2->setAccessibleName(QStringLiteral("開始/終了"));
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == controls_.Text1_5 && event->type() == QEvent::ToolTip)
+        controls_.Text1_5->setToolTip(
+            PortHints::text(PortSurvey::take(), PortLocator::portFolder()));
+    return QWidget::eventFilter(watched, event);
 }
 
 void Form1::setTabOrder()

@@ -51,8 +51,12 @@ public:
     // Only on a window given a file dialog.
     FileCommands &fileCommands() { return *fileCommands_; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void buildControls();
+    void nameForAssistiveTools();
     void setTabOrder();
 
     PlatformServices services_;
