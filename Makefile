@@ -7,10 +7,13 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Seconds each fuzz target runs within `make test`.
 FUZZ_SECONDS ?= 15
 FUZZ_TARGETS := fuzz_codec fuzz_cp932 fuzz_first_field
+# Where `make install` puts the program; e.g. make install PREFIX=$HOME/.local
+PREFIX ?= /usr/local
 
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: all deps configure build run test test-plain test-sanitized fuzz-smoke bench clean format
+.PHONY: all deps configure build run test test-plain test-sanitized fuzz-smoke bench clean format \
+	demo install screenshots
 
 all: build
 
@@ -25,6 +28,19 @@ build: configure
 
 run: build
 	@QT_QPA_PLATFORM= sh scripts/run.sh $(BUILD_DIR)/commcheck
+
+# Two windows joined by a virtual null-modem cable, to try the check without
+# hardware.
+demo: build
+	@QT_QPA_PLATFORM= sh scripts/demo.sh $(BUILD_DIR)/commcheck
+
+# The program, its desktop entry and its icon, under $(PREFIX).
+install: build
+	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# Refreshes the pictures of the window in docs/.
+screenshots: configure
+	@QT_QPA_PLATFORM= sh scripts/screenshots.sh $(BUILD_DIR)
 
 # Every test: the plain build, the same tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and a short run of each fuzz target.

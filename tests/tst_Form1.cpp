@@ -1,4 +1,5 @@
 // The window as it starts: controls, captions, places, defaults and state.
+#include "CaptionButton.h"
 #include "FormFixture.h"
 #include "PortFolder.h"
 #include "PtyPair.h"
@@ -15,6 +16,8 @@
 class TestForm1 : public QObject {
     Q_OBJECT
 private slots:
+    void onlyCaptionsTooWideForTheirButtonWrap_data();
+    void onlyCaptionsTooWideForTheirButtonWrap();
     void everyControlHasAnAccessibleName_data();
     void everyControlHasAnAccessibleName();
     void portNumberHintListsTheFolderAsItIsNow();
@@ -306,6 +309,34 @@ void TestForm1::typedComboTextHasNoListIndex()
     handshaking->setEditText(QStringLiteral("custom"));
     QTest::keyClick(handshaking->lineEdit(), Qt::Key_Return);
     QCOMPARE(handshaking->count(), 4);
+}
+
+void TestForm1::onlyCaptionsTooWideForTheirButtonWrap_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("wraps");
+
+    QTest::newRow("open button") << "Command1_0" << false;
+    QTest::newRow("send button") << "Command1_1" << false;
+    QTest::newRow("start button") << "Command2" << false;
+    QTest::newRow("load button") << "Command3_0" << true;
+    QTest::newRow("save button") << "Command3_1" << true;
+}
+
+void TestForm1::onlyCaptionsTooWideForTheirButtonWrap()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, wraps);
+
+    FakeForm f;
+    auto *button = f.form->findChild<CaptionButton *>(name);
+    QVERIFY2(button, qPrintable(name + " is missing"));
+    QCOMPARE(button->wrapsCaption(), wraps);
+    // Wrapped or not, the caption is the button's text as set.
+    QVERIFY(!button->text().contains(u'\n'));
+    // Two lines of the caption fit the button's height.
+    if (wraps)
+        QVERIFY(2 * button->fontMetrics().height() <= button->height());
 }
 
 void TestForm1::everyControlHasAnAccessibleName_data()

@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "CaptionButton.h"
 #include "Clock.h"
 #include "FeedbackCheck.h"
 #include "FileCommands.h"
@@ -91,7 +92,7 @@ QLabel *makeLabel(QWidget *parent, const QString &name, const QString &caption, 
 
 QPushButton *makeButton(QWidget *parent, const QString &name, const QString &caption, Twips t)
 {
-    auto *button = make<QPushButton>(parent, name, t);
+    auto *button = make<CaptionButton>(parent, name, t);
     button->setText(caption);
     button->setAutoDefault(false);
     return button;
