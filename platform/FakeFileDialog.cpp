@@ -2,9 +2,9 @@
 
 bool FakeFileDialog::showOpen()
 {
-    shown_.append({cancelError_, flags_, filter_});
+    shown_.append({cancelError(), flags(), filter()});
     const bool picked = !cancelNext_;
-    fileName_ = picked ? next_ : QString();
+    setFileName(picked ? next_ : QString());
     // Each script answers one showing; the one after that cancels.
     cancelNext_ = true;
     next_.clear();

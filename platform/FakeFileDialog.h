@@ -15,15 +15,7 @@ public:
         QString filter;
     };
 
-    void setCancelError(bool cancelError) override { cancelError_ = cancelError; }
-    bool cancelError() const override { return cancelError_; }
-    void setFlags(int flags) override { flags_ = flags; }
-    int flags() const override { return flags_; }
-    void setFilter(const QString &filter) override { filter_ = filter; }
-    QString filter() const override { return filter_; }
-
     bool showOpen() override;
-    QString fileName() const override { return fileName_; }
 
     // The next showOpen() picks `path`.
     void choose(const QString &path);
@@ -33,10 +25,6 @@ public:
     const QList<Shown> &shown() const { return shown_; }
 
 private:
-    bool cancelError_ = false;
-    int flags_ = 0;
-    QString filter_;
-    QString fileName_;
     QString next_;
     bool cancelNext_ = true;
     QList<Shown> shown_;

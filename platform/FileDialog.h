@@ -14,21 +14,31 @@ public:
 
     // Whether the caller wants a cancel treated as a failure. The dialog
     // only keeps it; showOpen() reports a cancel either way.
-    virtual void setCancelError(bool cancelError) = 0;
-    virtual bool cancelError() const = 0;
+    void setCancelError(bool cancelError) { cancelError_ = cancelError; }
+    bool cancelError() const { return cancelError_; }
 
-    virtual void setFlags(int flags) = 0;
-    virtual int flags() const = 0;
+    void setFlags(int flags) { flags_ = flags; }
+    int flags() const { return flags_; }
 
     // Description|pattern pairs, e.g. "TXT(*.txt)|*.txt"; several patterns
     // in one pair are separated by ';'.
-    virtual void setFilter(const QString &filter) = 0;
-    virtual QString filter() const = 0;
+    void setFilter(const QString &filter) { filter_ = filter; }
+    QString filter() const { return filter_; }
 
-    // Lets the user pick an existing file or type a new name. Returns false
-    // when the user cancelled; fileName() is then empty.
+    // Lets the user pick an existing file or type a new name, as set up by
+    // the properties above. Returns false when the user cancelled;
+    // fileName() is then empty.
     virtual bool showOpen() = 0;
 
     // The full path of the file chosen by the last showOpen().
-    virtual QString fileName() const = 0;
+    QString fileName() const { return fileName_; }
+
+protected:
+    void setFileName(const QString &path) { fileName_ = path; }
+
+private:
+    bool cancelError_ = false;
+    int flags_ = 0;
+    QString filter_;
+    QString fileName_;
 };

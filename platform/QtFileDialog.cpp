@@ -39,7 +39,7 @@ void QtFileDialog::setUp(QFileDialog &dialog) const
     // The description already names its pattern; showing Qt's copy of it
     // after it would say the same thing twice.
     dialog.setOption(QFileDialog::HideNameFilterDetails);
-    const QStringList filters = nameFilters(filter_);
+    const QStringList filters = nameFilters(filter());
     if (!filters.isEmpty())
         dialog.setNameFilters(filters);
     // Qt's dialog has no "open read-only" box, so kHideReadOnly is already
@@ -57,7 +57,7 @@ bool QtFileDialog::confirmOverwrite(const QString &path) const
 
 bool QtFileDialog::showOpen()
 {
-    fileName_.clear();
+    setFileName(QString());
     QFileDialog dialog(parent_);
     setUp(dialog);
     if (dialog.exec() != QDialog::Accepted)
@@ -68,8 +68,8 @@ bool QtFileDialog::showOpen()
     const QString path = chosen.front();
     // Qt's dialog asks before replacing a file only when saving, and this one
     // opens: ask here. Saying no is a cancel.
-    if ((flags_ & kOverwritePrompt) && QFileInfo::exists(path) && !confirmOverwrite(path))
+    if ((flags() & kOverwritePrompt) && QFileInfo::exists(path) && !confirmOverwrite(path))
         return false;
-    fileName_ = path;
+    setFileName(path);
     return true;
 }

@@ -16,15 +16,7 @@ public:
     // The window the dialog opens over; the dialog may be made before it.
     void setParentWidget(QWidget *parent) { parent_ = parent; }
 
-    void setCancelError(bool cancelError) override { cancelError_ = cancelError; }
-    bool cancelError() const override { return cancelError_; }
-    void setFlags(int flags) override { flags_ = flags; }
-    int flags() const override { return flags_; }
-    void setFilter(const QString &filter) override { filter_ = filter; }
-    QString filter() const override { return filter_; }
-
     bool showOpen() override;
-    QString fileName() const override { return fileName_; }
 
     // Qt's name filters for a "description|pattern|..." filter text:
     // nameFilters("TXT(*.txt)|*.txt") == {"TXT(*.txt) (*.txt)"}.
@@ -38,8 +30,4 @@ private:
     bool confirmOverwrite(const QString &path) const;
 
     QPointer<QWidget> parent_;
-    bool cancelError_ = false;
-    int flags_ = 0;
-    QString filter_;
-    QString fileName_;
 };

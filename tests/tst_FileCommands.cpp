@@ -3,7 +3,9 @@
 // they were. On the fake dialog with real files.
 #include "FakeFileDialog.h"
 #include "FileCommands.h"
+#include "FileSizeLimit.h"
 #include "FormFixture.h"
+#include "ScratchFiles.h"
 #include "TextRecordFile.h"
 
 #include <QApplication>
@@ -17,32 +19,12 @@
 #include <QTest>
 #include <QTimer>
 
-#include <csignal>
-#include <sys/resource.h>
+using namespace ScratchFiles;
 
 namespace {
 
 const QString kSendBefore = QStringLiteral("send box before");
 const QString kReceiveBefore = QStringLiteral("receive box before");
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<cannot open>");
-    return file.readAll();
-}
-
-QStringList entriesOf(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 // The files under `dir` this process holds open.
 QStringList openFilesUnder(const QString &dir)
@@ -93,32 +75,6 @@ private:
     QWidget *form_;
     QTimer poll_;
     QStringList seen_;
-};
-
-// Caps the size of any file this process writes, as a full disk would, for
-// as long as it lives.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        // Past the limit a write fails with EFBIG instead of killing us.
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        ok_ = getrlimit(RLIMIT_FSIZE, &old_) == 0;
-        rlimit cap = old_;
-        cap.rlim_cur = bytes;
-        ok_ = ok_ && setrlimit(RLIMIT_FSIZE, &cap) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-    bool ok() const { return ok_; }
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-    bool ok_ = false;
 };
 
 // A loaded window on fakes with both boxes filled, and a folder for files.

@@ -2,6 +2,8 @@
 // first field read on load, in code page 932 (or UTF-8 after a mark), read in
 // pieces and never further than the field goes.
 #include "Cp932.h"
+#include "FileSizeLimit.h"
+#include "ScratchFiles.h"
 #include "TextRecordFile.h"
 
 #include <QDir>
@@ -9,32 +11,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
+using namespace ScratchFiles;
 
 namespace {
 
 constexpr qsizetype kMax = TextRecordFile::kMaxFieldLength;
 constexpr qsizetype kChunk = TextRecordFile::kChunkSize;
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<cannot open>");
-    return file.readAll();
-}
-
-QStringList entriesOf(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 // Bytes that put `tail` so that its first byte is the last byte of the first
 // piece the reader takes.
@@ -42,32 +24,6 @@ QByteArray acrossPieces(const QByteArray &head, const QByteArray &tail)
 {
     return head + QByteArray(kChunk - head.size() - 1, 'A') + tail;
 }
-
-// Caps the size of any file this process writes, as a full disk would, for
-// as long as it lives.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        // Past the limit a write fails with EFBIG instead of killing us.
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        ok_ = getrlimit(RLIMIT_FSIZE, &old_) == 0;
-        rlimit cap = old_;
-        cap.rlim_cur = bytes;
-        ok_ = ok_ && setrlimit(RLIMIT_FSIZE, &cap) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-    bool ok() const { return ok_; }
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-    bool ok_ = false;
-};
 
 } // namespace
 
