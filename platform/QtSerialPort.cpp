@@ -6,6 +6,7 @@
 
 #include <QDeadlineTimer>
 
+#include <algorithm>
 #include <type_traits>
 
 namespace {
@@ -136,6 +137,7 @@ bool QtSerialPort::open()
 
     device_ = device;
     serial_.setPortName(device);
+    serial_.setReadBufferSize(readBufferLimit_);
     if (!serial_.open(QIODevice::ReadWrite)) {
         error_ = openFailure(serial_, device);
         return false;
@@ -227,6 +229,12 @@ void QtSerialPort::output(const QString &text)
         if (!serial_.waitForBytesWritten(int(deadline.remainingTime())))
             break;
     }
+}
+
+void QtSerialPort::setReadBufferLimit(qint64 bytes)
+{
+    readBufferLimit_ = std::max<qint64>(bytes, 1);
+    serial_.setReadBufferSize(readBufferLimit_);
 }
 
 QString QtSerialPort::input()

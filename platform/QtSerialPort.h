@@ -40,6 +40,12 @@ public:
     // the background.
     static constexpr std::chrono::milliseconds kHandOverLimit{1000};
 
+    // The most received bytes kept between two reads. Beyond it the port
+    // leaves further bytes to the system's own buffer (and the line's flow
+    // control), as a UART does, so an open port nobody reads stays small.
+    static constexpr qint64 kReadBufferLimit = 8 * 1024 * 1024;
+    void setReadBufferLimit(qint64 bytes);
+
 private:
     enum class State { Closed, Open };
 
@@ -57,6 +63,7 @@ private:
     int number_ = 1;
     LineSettings line_;
     int handshaking_ = NoHandshaking;
+    qint64 readBufferLimit_ = kReadBufferLimit;
     QString device_; // the device last opened, for messages
     QString error_;
 };

@@ -2,6 +2,7 @@
 #include "PtyPair.h"
 #include "QtSerialPort.h"
 
+#include <QElapsedTimer>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTest>
@@ -34,6 +35,7 @@ private slots:
     void outputLargerThanTheSystemBufferArrivesWhole();
     void inputReturnsWhatArrivedSinceTheLastRead_data();
     void inputReturnsWhatArrivedSinceTheLastRead();
+    void unreadPortHoldsAtMostItsLimitAndLosesNothing();
     void closeThenReopenWorks();
     void reopenedPortDoesNotJoinAnOldLeadByteToNewBytes();
     void closedPortIgnoresOutputAndInput();
@@ -430,6 +432,55 @@ void QtSerialPortTest::inputReturnsWhatArrivedSinceTheLastRead()
             QTest::qWait(50);
         QCOMPARE(port.input(), reads[i]);
     }
+}
+
+void QtSerialPortTest::unreadPortHoldsAtMostItsLimitAndLosesNothing()
+{
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    QtSerialPort port;
+    const qint64 limit = 64 * 1024;
+    port.setReadBufferLimit(limit);
+    QVERIFY2(openPort(port, QStringLiteral("9600,N,8,1"), SerialPort::NoHandshaking),
+             qPrintable(port.errorString()));
+
+    // The far end talks and nobody reads: it writes whatever the line takes
+    // while the event loop runs, until the line takes no more or 1 MiB went.
+    QByteArray sent;
+    const qint64 most = 1024 * 1024;
+    auto nextBytes = [&sent](qsizetype n) {
+        QByteArray bytes(n, Qt::Uninitialized);
+        for (qsizetype i = 0; i < n; ++i)
+            bytes[i] = char('A' + (sent.size() + i) % 26);
+        return bytes;
+    };
+    QElapsedTimer idle;
+    idle.start();
+    while (sent.size() < most && idle.elapsed() < 300) {
+        const QByteArray bytes = nextBytes(std::min<qint64>(4096, most - sent.size()));
+        const ssize_t n = ::write(mapped.pty.masterFd(), bytes.constData(), size_t(bytes.size()));
+        if (n > 0) {
+            sent += bytes.left(n);
+            idle.restart();
+        } else {
+            QTest::qWait(5);
+        }
+    }
+    QTest::qWait(50);
+
+    const QString first = port.input();
+    QVERIFY2(first.size() <= limit, qPrintable(QString::number(first.size())));
+    QVERIFY(first.size() > 0);
+
+    // What the line took was only held back, never dropped.
+    QString all = first;
+    QDeadlineTimer deadline(kWaitMs);
+    while (all.size() < sent.size() && !deadline.hasExpired()) {
+        QTest::qWait(5);
+        all += port.input();
+    }
+    QCOMPARE(all.size(), sent.size());
+    QVERIFY(all == QString::fromLatin1(sent));
 }
 
 void QtSerialPortTest::closeThenReopenWorks()
