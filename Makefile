@@ -1,5 +1,6 @@
-# Entry points: `make run`, `make test` and `make bench`. Each installs the
-# missing Debian packages first, then configures and builds.
+# Entry points: `make run`, `make test`, `make bench`, `make demo` and
+# `make install`. Each installs the missing Debian packages first, then
+# configures and builds.
 BUILD_DIR ?= build
 SAN_DIR ?= build-san
 BUILD_TYPE ?= RelWithDebInfo
@@ -63,8 +64,13 @@ test-sanitized: $(SAN_DIR)/build.ninja
 fuzz-smoke: test-sanitized
 	@bash scripts/fuzz.sh $(SAN_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
+# Runs every benchmark and prints one table of their figures; fails only when
+# a benchmark cannot run. BENCH_IDLE_SECONDS: how long each idle station is
+# watched.
+BENCH_IDLE_SECONDS ?= 60
+
 bench: build
-	@$(BUILD_DIR)/bench/bench_loopback
+	@bash bench/run_all.sh $(BUILD_DIR) $(BENCH_IDLE_SECONDS)
 
 format:
 	@git ls-files '*.cpp' '*.h' | grep -v Cp932Table | xargs clang-format -i

@@ -5,6 +5,43 @@
 #include "SteadyClock.h"
 
 #include <QApplication>
+#include <QTimer>
+#include <QWindow>
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+// For the start-up benchmark (bench/startup.sh): with the environment
+// variable COMMCHECK_REPORT_SHOWN set, prints "shown <ns>" once the window is
+// first exposed, <ns> being the monotonic clock (steady_clock, which is
+// clock_gettime(CLOCK_MONOTONIC) on Linux) in nanoseconds. Qt signals no
+// first exposure, so a timer looks every millisecond until it has happened;
+// by then the window has painted itself, which Qt does while handling the
+// exposure.
+void reportWhenShown(QWidget &window)
+{
+    if (!qEnvironmentVariableIsSet("COMMCHECK_REPORT_SHOWN"))
+        return;
+    auto *look = new QTimer(&window);
+    look->setTimerType(Qt::PreciseTimer);
+    look->setInterval(1);
+    QObject::connect(look, &QTimer::timeout, &window, [look, &window] {
+        const QWindow *handle = window.windowHandle();
+        if (handle == nullptr || !handle->isExposed())
+            return;
+        look->stop();
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        std::printf("shown %lld\n",
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+        std::fflush(stdout);
+    });
+    look->start();
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -25,5 +62,6 @@ int main(int argc, char *argv[])
     dialog.setParentWidget(&form);
     form.load();
     form.show();
+    reportWhenShown(form);
     return app.exec();
 }

@@ -6,6 +6,7 @@
 #include "NullModemCable.h"
 #include "PortFolder.h"
 #include "StationFixture.h"
+#include "Summary.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -98,5 +99,13 @@ int main(int argc, char *argv[])
                 (spacing - intervalMs) / intervalMs * 100.0);
     std::printf("  errors              %8.0f\n",
                 double(station.state().Stats[WindowState::Errors]));
+    Summary::print(QStringLiteral("loop-back response, median of %1").arg(times.size()),
+                   Summary::number(percentile(sorted, 0.5), 3, QStringLiteral("ms")), QString(),
+                   QStringLiteral("poll interval %1 ms").arg(FeedbackCheck::kPollInterval.count()),
+                   Summary::Status::NoTarget);
+    Summary::print(QStringLiteral("loop-back probe spacing error"),
+                   QString::asprintf("%+.3f%%", (spacing - intervalMs) / intervalMs * 100.0),
+                   QString(), QStringLiteral("interval %1 ms").arg(intervalMs),
+                   Summary::Status::NoTarget);
     return int(times.size()) >= probes ? 0 : 1;
 }

@@ -2,6 +2,11 @@
 
 #include "Cp932.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+
 namespace PlmMod1 {
 
 namespace {
@@ -9,100 +14,176 @@ namespace {
 // Codes above this become "ERR"; 128 itself still names a character.
 constexpr int kHighestCode = 128;
 
-void appendCode(QString &out, int code)
+// Both functions write straight into the result's buffer: a received burst
+// runs to millions of characters, and appending them one QString call at a
+// time cost several times the conversion itself.
+
+// "00" to "99", two units a pair, for writing codes without a division per
+// digit.
+constexpr std::array<char16_t, 200> makeDigitPairs()
 {
-    out += u'[';
-    out += QString::number(code);
-    out += u']';
+    std::array<char16_t, 200> pairs{};
+    for (int n = 0; n < 100; ++n) {
+        pairs[2 * n] = char16_t(u'0' + n / 10);
+        pairs[2 * n + 1] = char16_t(u'0' + n % 10);
+    }
+    return pairs;
 }
+
+constexpr std::array<char16_t, 200> kDigitPairs = makeDigitPairs();
+
+// Writes "[code]" for a code below 32: a control code 0..31 or the negative
+// code of a double-byte character, -32448 (0x8140) ... -772 (0xFCFC). The
+// number of digits varies from one character to the next at random, so the
+// digits are laid out at a fixed width and copied from the first one that
+// counts, rather than chosen by branches. Writes up to 8 units past `dst`
+// whatever the escape's length, and returns the end of the escape.
+char16_t *writeEscape(char16_t *dst, int code)
+{
+    const bool negative = code < 0;
+    const unsigned magnitude = unsigned(negative ? -code : code); // at most 32768
+    const unsigned low = magnitude % 100;
+    const unsigned high = magnitude / 100;
+    const unsigned middle = high % 100;
+    const char16_t digits[12] = {char16_t(u'0' + high / 100), kDigitPairs[2 * middle],
+                                 kDigitPairs[2 * middle + 1], kDigitPairs[2 * low],
+                                 kDigitPairs[2 * low + 1],    u']'};
+    const int count = 1 + int(magnitude >= 10) + int(magnitude >= 100) + int(magnitude >= 1000) +
+                      int(magnitude >= 10000);
+    dst[0] = u'[';
+    dst[1] = u'-'; // overwritten by the first digit when the code is positive
+    char16_t *const first = dst + 1 + int(negative);
+    std::memcpy(first, digits + (5 - count), 6 * sizeof(char16_t));
+    return first + count + 1;
+}
+
+// The code of every UTF-16 unit, from Cp932::codeAt, so that escaping a
+// character costs a table look-up rather than a call. Text is escaped unit by
+// unit: a surrogate pair is a character without a code page 932 form (code
+// 63), shown as it is, and so is each of its units on its own (a lone
+// surrogate has no form either, or is an escaped byte 0x80-0xFF).
+using CodeTable = std::array<qint16, 0x10000>;
+
+std::unique_ptr<CodeTable> buildCodeTable()
+{
+    auto table = std::make_unique<CodeTable>();
+    for (int unit = 0; unit < 0x10000; ++unit) {
+        const char16_t u = char16_t(unit);
+        (*table)[unit] = Cp932::codeAt(QStringView(&u, 1), 0);
+    }
+    return table;
+}
+
+const CodeTable &codeTable()
+{
+    static const std::unique_ptr<CodeTable> table = buildCodeTable();
+    return *table;
+}
+
+// The most units one unit of text can take once escaped ("[-32096]"), and
+// what writeEscape() may write at any rate.
+constexpr qsizetype kLongestEscape = 8;
+// Units escaped between two checks of the room left in the result.
+constexpr qsizetype kBlock = 4096;
 
 } // namespace
 
 QString UnescapeCodes(const QString &text)
 {
-    QString out;
     if (text.isEmpty())
-        return out;
-    out.reserve(text.size());
+        return QString();
+    // Every escape is at least as long as what it stands for ("[129]" gives
+    // "ERR"), so the result never outgrows the text.
+    QString out(text.size(), Qt::Uninitialized);
+    char16_t *const begin = reinterpret_cast<char16_t *>(out.data());
+    char16_t *dst = begin;
 
     bool inEscape = false;
     bool haveDigits = false;
     int value = 0; // saturates just above kHighestCode, however many digits
 
-    for (const QChar ch : text) {
-        QString produced; // what this character stands for after step 1
-        bool closedEscape = false;
-        QChar c = ch;
-
-        if (inEscape) {
-            if (c == u']') {
-                inEscape = false;
-                closedEscape = true;
-                if (!haveDigits)
-                    produced.clear(); // "[]" and "[x]" stand for nothing
-                else if (value <= kHighestCode)
-                    produced = Cp932::fromSingleByte(static_cast<quint8>(value));
-                else
-                    produced = QStringLiteral("ERR");
-            } else if (c >= u'0' && c <= u'9') {
-                haveDigits = true;
-                if (value <= kHighestCode)
-                    value = value * 10 + (c.unicode() - u'0');
-            }
-        }
-
-        if (closedEscape) {
-            // The produced text takes the place of the bracket: a produced
-            // "[" opens a new escape just as a typed one would.
-            if (produced == QLatin1String("[")) {
+    const char16_t *const end = QStringView(text).utf16() + text.size();
+    for (const char16_t *p = QStringView(text).utf16(); p != end; ++p) {
+        const char16_t c = *p;
+        if (!inEscape) {
+            if (c == u'[') {
                 inEscape = true;
                 haveDigits = false;
                 value = 0;
             } else {
-                out += produced;
+                *dst++ = c;
             }
             continue;
         }
-
-        if (c == u'[') {
-            if (!inEscape) {
-                inEscape = true;
-                haveDigits = false;
-                value = 0;
-            }
+        // Inside an escape only digits and the closing bracket count; a
+        // second "[" and any other character are skipped.
+        if (c >= u'0' && c <= u'9') {
+            haveDigits = true;
+            if (value <= kHighestCode)
+                value = value * 10 + (c - u'0');
             continue;
         }
-
-        if (!inEscape)
-            out += c;
+        if (c != u']')
+            continue;
+        inEscape = false;
+        if (!haveDigits)
+            continue; // "[]" and "[x]" stand for nothing
+        if (value > kHighestCode) {
+            *dst++ = u'E';
+            *dst++ = u'R';
+            *dst++ = u'R';
+            continue;
+        }
+        const char16_t produced = Cp932::fromSingleByte(static_cast<quint8>(value)).unicode();
+        if (produced == u'[') {
+            // The produced text takes the place of the bracket: a produced
+            // "[" opens a new escape just as a typed one would.
+            inEscape = true;
+            haveDigits = false;
+            value = 0;
+        } else {
+            *dst++ = produced;
+        }
     }
+    out.truncate(dst - begin);
     return out;
 }
 
 QString EscapeCodes(const QString &text)
 {
-    QString out;
     if (text.isEmpty())
-        return out;
-    out.reserve(text.size() + text.size() / 4);
+        return QString();
+    const qint16 *const codes = codeTable().data();
+    const char16_t *p = QStringView(text).utf16();
+    const char16_t *const end = p + text.size();
 
-    const QStringView view(text);
-    qsizetype i = 0;
-    while (i < view.size()) {
-        const char16_t u = view[i].unicode();
-        if (u >= 0x20 && u < 0x80) { // plain ASCII: code equals the character
-            out += view[i];
-            ++i;
-            continue;
+    // The result is written in blocks, each with room made for its worst case
+    // beforehand; a large string grows in place (the allocator remaps it), so
+    // a first guess that falls short costs little.
+    QString out(text.size() + text.size() / 2, Qt::Uninitialized);
+    qsizetype length = 0;
+    while (p != end) {
+        const char16_t *const blockEnd = p + std::min(kBlock, qsizetype(end - p));
+        const qsizetype need = length + (blockEnd - p) * kLongestEscape;
+        if (need > out.size())
+            out.resize(std::max(need, out.size() * 2));
+        char16_t *const outBegin = reinterpret_cast<char16_t *>(out.data());
+        char16_t *dst = outBegin + length;
+        while (p != blockEnd) {
+            const char16_t u = *p++;
+            const int code = codes[u];
+            if (code >= 32)
+                *dst++ = u;
+            else
+                dst = writeEscape(dst, code);
         }
-        qsizetype length = 1;
-        const int code = Cp932::codeAt(view, i, &length);
-        if (code < 32)
-            appendCode(out, code);
-        else
-            out += view.mid(i, length);
-        i += length;
+        length = dst - outBegin;
     }
+    out.truncate(length);
+    // Room made for escapes that did not come would otherwise stay allocated
+    // with the text.
+    if (out.capacity() - length > length / 4)
+        out.squeeze();
     return out;
 }
 

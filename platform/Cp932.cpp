@@ -3,6 +3,7 @@
 #include "Cp932Table.h"
 
 #include <array>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -116,35 +117,45 @@ qsizetype decodeTo(QByteArrayView bytes, char16_t *out, bool *endsInLead)
     char16_t *dst = out;
     if (endsInLead)
         *endsInLead = false;
-    while (p < end) {
-        const unsigned char b = *p;
-        if (b < 0x80) {
-            *dst++ = b;
-            ++p;
-            continue;
+
+    // Runs of ASCII, most of what a line usually carries, go eight bytes at
+    // a time; where the check fails it costs a few instructions.
+    while (end - p >= 2) {
+        if (end - p >= 8) {
+            quint64 word;
+            std::memcpy(&word, p, sizeof word);
+            if ((word & 0x8080808080808080u) == 0) {
+                for (int k = 0; k < 8; ++k)
+                    dst[k] = p[k];
+                dst += 8;
+                p += 8;
+                continue;
+            }
         }
+        const unsigned char b = p[0];
         const int row = kLeadRow[b];
         if (row >= 0) {
-            if (p + 1 == end && endsInLead) {
-                *endsInLead = true;
-                break;
-            }
-            if (p + 1 < end) {
-                const int column = kTrailColumn[p[1]];
-                if (column >= 0) {
-                    const char16_t unit = kDoubleByte[row * kTrailCount + column];
-                    if (unit != 0) {
-                        *dst++ = unit;
-                        p += 2;
-                        continue;
-                    }
-                }
+            // A lead byte with a trail byte whose cell is defined makes one
+            // character; otherwise the lead byte stands alone (its escape)
+            // and the next byte starts afresh.
+            const int column = kTrailColumn[p[1]];
+            const char16_t cell = column >= 0 ? kDoubleByte[row * kTrailCount + column] : 0;
+            if (cell != 0) {
+                *dst++ = cell;
+                p += 2;
+                continue;
             }
         }
-        // A lone lead byte (undefined cell or no trail) falls through to its
-        // escape here; the byte after it is decoded on its own.
         *dst++ = kSingleByte[b];
         ++p;
+    }
+    if (p < end) {
+        // The last byte: a lead byte here may wait for the next piece.
+        const unsigned char b = *p;
+        if (kLeadRow[b] >= 0 && endsInLead)
+            *endsInLead = true;
+        else
+            *dst++ = kSingleByte[b];
     }
     return dst - out;
 }

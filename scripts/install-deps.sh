@@ -13,6 +13,7 @@ make
 pkg-config
 qt6-base-dev
 qt6-serialport-dev
+libbenchmark-dev
 libgl-dev
 fonts-ipafont-gothic
 socat

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+// The lines every benchmark prints for bench/run_all.sh to gather into one
+// table: "SUMMARY<TAB>figure<TAB>value<TAB>target<TAB>reference<TAB>status",
+// status being "ok", "MISSED" or "-" for a figure without a target.
+namespace Summary {
+
+enum class Status { Met, Missed, NoTarget };
+
+inline Status judge(bool met)
+{
+    return met ? Status::Met : Status::Missed;
+}
+
+// An empty target or reference prints as "-".
+void print(const QString &figure, const QString &value, const QString &target,
+           const QString &reference, Status status);
+
+// A number with `decimals` decimals and its unit, e.g. number(12.5, 1, "ms").
+QString number(double value, int decimals, const QString &unit = QString());
+
+} // namespace Summary
