@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 
 QString Controls::boxText(const QPlainTextEdit *box)
 {
@@ -14,6 +15,11 @@ void Controls::setBoxText(QPlainTextEdit *box, const QString &text)
 {
     QString plain = text;
     plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    // A box set to what it already shows (the same echo, exchange after
+    // exchange) is left alone: laying the text out again costs more than
+    // the rest of an exchange together.
+    if (box->document()->characterCount() == plain.size() + 1 && box->toPlainText() == plain)
+        return;
     box->setPlainText(plain);
 }
 
