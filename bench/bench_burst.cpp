@@ -45,22 +45,8 @@ constexpr int kClickDelayMs = 20;
 bool deliver(PtyPair &far, int watchFd, const QByteArray &bytes)
 {
     const QDeadlineTimer deadline(kDeliveryLimitMs);
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n =
-            ::write(far.masterFd(), bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0) {
-            done += n;
-            continue;
-        }
-        if (n == -1 && errno != EAGAIN && errno != EINTR)
-            return false;
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents();
-        pollfd entry{far.masterFd(), POLLOUT, 0};
-        ::poll(&entry, 1, 5);
-    }
+    if (!far.write(bytes, kDeliveryLimitMs))
+        return false;
     // Then until the device has held nothing unread for a while: looked at
     // after a pause, before the port gets its turn to read.
     int quietRounds = 0;

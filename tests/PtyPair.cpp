@@ -84,11 +84,11 @@ PtyPair::~PtyPair()
         ::close(slave_);
 }
 
-bool PtyPair::write(const QByteArray &bytes)
+bool PtyPair::write(const QByteArray &bytes, int timeoutMs)
 {
     if (master_ < 0)
         return false;
-    const QDeadlineTimer deadline(2000);
+    const QDeadlineTimer deadline(timeoutMs);
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));

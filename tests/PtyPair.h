@@ -21,8 +21,10 @@ public:
     QString slavePath() const { return slavePath_; }
     int masterFd() const { return master_; }
 
-    // Sends bytes from the far end (they arrive at the program's port).
-    bool write(const QByteArray &bytes);
+    // Sends bytes from the far end (they arrive at the program's port),
+    // running the event loop while the line is full; false when not all went
+    // within `timeoutMs`.
+    bool write(const QByteArray &bytes, int timeoutMs = 2000);
 
     // Reads what the program wrote, until `count` bytes have come or
     // `timeoutMs` has passed, running the Qt event loop meanwhile.
