@@ -1,8 +1,8 @@
 #include "PlmMod1.h"
 
 #include "Cp932.h"
+#include "LargePages.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -58,33 +58,46 @@ char16_t *writeEscape(char16_t *dst, int code)
 }
 
 // The code of every UTF-16 unit, from Cp932::codeAt, so that escaping a
-// character costs a table look-up rather than a call. Text is escaped unit by
-// unit: a surrogate pair is a character without a code page 932 form (code
-// 63), shown as it is, and so is each of its units on its own (a lone
-// surrogate has no form either, or is an escaped byte 0x80-0xFF).
-using CodeTable = std::array<qint16, 0x10000>;
+// character costs a table look-up rather than a call, and the number of units
+// the unit takes once escaped. Text is escaped unit by unit: a surrogate pair
+// is a character without a code page 932 form (code 63), shown as it is, and
+// so is each of its units on its own (a lone surrogate has no form either, or
+// is an escaped byte 0x80-0xFF).
+struct EscapeTables {
+    std::array<qint16, 0x10000> code;
+    std::array<quint8, 0x10000> length;
+};
 
-std::unique_ptr<CodeTable> buildCodeTable()
+// Units in "[code]" for a code below 32.
+int escapeLength(int code)
 {
-    auto table = std::make_unique<CodeTable>();
+    const int magnitude = code < 0 ? -code : code;
+    int digits = 1;
+    for (int n = magnitude; n >= 10; n /= 10)
+        ++digits;
+    return 2 + int(code < 0) + digits;
+}
+
+std::unique_ptr<EscapeTables> buildEscapeTables()
+{
+    auto tables = std::make_unique<EscapeTables>();
     for (int unit = 0; unit < 0x10000; ++unit) {
         const char16_t u = char16_t(unit);
-        (*table)[unit] = Cp932::codeAt(QStringView(&u, 1), 0);
+        const int code = Cp932::codeAt(QStringView(&u, 1), 0);
+        tables->code[unit] = qint16(code);
+        tables->length[unit] = quint8(code >= 32 ? 1 : escapeLength(code));
     }
-    return table;
+    return tables;
 }
 
-const CodeTable &codeTable()
+const EscapeTables &escapeTables()
 {
-    static const std::unique_ptr<CodeTable> table = buildCodeTable();
-    return *table;
+    static const std::unique_ptr<EscapeTables> tables = buildEscapeTables();
+    return *tables;
 }
 
-// The most units one unit of text can take once escaped ("[-32096]"), and
-// what writeEscape() may write at any rate.
-constexpr qsizetype kLongestEscape = 8;
-// Units escaped between two checks of the room left in the result.
-constexpr qsizetype kBlock = 4096;
+// What writeEscape() may write past the end of the escape it writes.
+constexpr qsizetype kEscapeSlack = 8;
 
 } // namespace
 
@@ -153,37 +166,31 @@ QString EscapeCodes(const QString &text)
 {
     if (text.isEmpty())
         return QString();
-    const qint16 *const codes = codeTable().data();
-    const char16_t *p = QStringView(text).utf16();
-    const char16_t *const end = p + text.size();
+    const EscapeTables &tables = escapeTables();
+    const char16_t *const begin = QStringView(text).utf16();
+    const char16_t *const end = begin + text.size();
 
-    // The result is written in blocks, each with room made for its worst case
-    // beforehand; a large string grows in place (the allocator remaps it), so
-    // a first guess that falls short costs little.
-    QString out(text.size() + text.size() / 2, Qt::Uninitialized);
+    // The result is measured first and allocated once: a received burst runs
+    // to tens of megabytes once escaped, and a result grown as it fills is
+    // copied at every move and cannot keep the large pages asked for it.
     qsizetype length = 0;
-    while (p != end) {
-        const char16_t *const blockEnd = p + std::min(kBlock, qsizetype(end - p));
-        const qsizetype need = length + (blockEnd - p) * kLongestEscape;
-        if (need > out.size())
-            out.resize(std::max(need, out.size() * 2));
-        char16_t *const outBegin = reinterpret_cast<char16_t *>(out.data());
-        char16_t *dst = outBegin + length;
-        while (p != blockEnd) {
-            const char16_t u = *p++;
-            const int code = codes[u];
-            if (code >= 32)
-                *dst++ = u;
-            else
-                dst = writeEscape(dst, code);
-        }
-        length = dst - outBegin;
+    const quint8 *const lengths = tables.length.data();
+    for (const char16_t *p = begin; p != end; ++p)
+        length += lengths[*p];
+
+    QString out(length + kEscapeSlack, Qt::Uninitialized);
+    LargePages::prefer(out.data(), out.size() * qsizetype(sizeof(char16_t)));
+    const qint16 *const codes = tables.code.data();
+    char16_t *dst = reinterpret_cast<char16_t *>(out.data());
+    for (const char16_t *p = begin; p != end; ++p) {
+        const char16_t u = *p;
+        const int code = codes[u];
+        if (code >= 32)
+            *dst++ = u;
+        else
+            dst = writeEscape(dst, code);
     }
     out.truncate(length);
-    // Room made for escapes that did not come would otherwise stay allocated
-    // with the text.
-    if (out.capacity() - length > length / 4)
-        out.squeeze();
     return out;
 }
 

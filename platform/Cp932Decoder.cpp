@@ -2,12 +2,14 @@
 
 #include "Cp932.h"
 #include "Cp932Table.h"
+#include "LargePages.h"
 
 QString Cp932Decoder::decode(QByteArrayView bytes)
 {
     if (bytes.isEmpty())
         return {};
     QString text(bytes.size() + 1, Qt::Uninitialized);
+    LargePages::prefer(text.data(), text.size() * qsizetype(sizeof(char16_t)));
     auto *const begin = reinterpret_cast<char16_t *>(text.data());
     char16_t *dst = begin;
     if (pending_ >= 0) {
