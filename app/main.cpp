@@ -1,3 +1,4 @@
+#include "FontWarmUp.h"
 #include "Form1.h"
 #include "QtFileDialog.h"
 #include "QtSerialPort.h"
@@ -45,8 +46,10 @@ void reportWhenShown(QWidget &window)
 
 int main(int argc, char *argv[])
 {
+    FontWarmUp fonts;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("commcheck"));
+    fonts.wait();
 
     PlatformServices services;
     services.MSComm1 = std::make_unique<QtSerialPort>();

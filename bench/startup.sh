@@ -16,6 +16,18 @@ if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24" sh "$0" "$BUILD_DIR" "$RUNS"
 fi
 
+# A desktop session has a D-Bus session bus, and Qt's accessibility bridge
+# looks for it when a window first sets a text. Without one libdbus forks to
+# try dbus-launch, several milliseconds that no desktop user pays and that
+# the bare window, which sets no text, never meets: give both programs a bus.
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+    if ! command -v dbus-run-session >/dev/null 2>&1; then
+        echo "startup.sh: no session bus and no dbus-run-session (install dbus-daemon)" >&2
+        exit 1
+    fi
+    exec dbus-run-session -- sh "$0" "$BUILD_DIR" "$RUNS"
+fi
+
 # A real window system, whatever the caller chose for the tests.
 QT_QPA_PLATFORM=xcb
 export QT_QPA_PLATFORM

@@ -13,12 +13,14 @@ make
 pkg-config
 qt6-base-dev
 qt6-serialport-dev
+libfontconfig-dev
 libbenchmark-dev
 libgl-dev
 fonts-ipafont-gothic
 socat
 xvfb
 xauth
+dbus-daemon
 "
 
 missing=""

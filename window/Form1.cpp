@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QFontDatabase>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -47,13 +48,33 @@ void place(QWidget *w, Twips t)
     w->setGeometry(px(t.left), px(t.top), px(t.width), px(t.height));
 }
 
-// The proportional Gothic the window was laid out for, with an installed
-// Japanese proportional Gothic where it is absent.
+// The proportional Gothic the window was laid out for, or an installed
+// Japanese proportional Gothic where it is absent: the first of them that is
+// installed, looked up once. A font naming absent faces first costs a search
+// of the font database for each of them whenever a control takes it up.
+const QStringList &gothicFamilies()
+{
+    static const QStringList families = [] {
+        const QStringList preferred = {QStringLiteral("ＭＳ Ｐゴシック"),
+                                       QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic"),
+                                       QStringLiteral("IPAexGothic")};
+        // The list of installed faces, rather than QFontDatabase::hasFamily(),
+        // which has the system look for a substitute for each absent face.
+        const QStringList installed = QFontDatabase::families();
+        for (const QString &family : preferred) {
+            if (installed.contains(family, Qt::CaseInsensitive))
+                return QStringList{family};
+        }
+        // None installed: the list as it stands, for the system to substitute.
+        return preferred;
+    }();
+    return families;
+}
+
 QFont gothic(double points, bool bold)
 {
     QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                      QStringLiteral("IPAPGothic"), QStringLiteral("IPAexGothic")});
+    font.setFamilies(gothicFamilies());
     font.setPointSizeF(points);
     font.setWeight(bold ? QFont::Bold : QFont::Normal);
     return font;
