@@ -1,5 +1,6 @@
 #include "Controls.h"
 
+#include "LargePages.h"
 #include "SoftBreaks.h"
 
 #include <QComboBox>
@@ -52,6 +53,7 @@ void Controls::setBoxText(QPlainTextEdit *box, const QString &text)
     QList<int> joins;
     QString pieces;
     pieces.reserve(text.size() + text.size() / kLongestBlock + 1);
+    LargePages::prefer(pieces.data(), pieces.capacity() * qsizetype(sizeof(QChar)));
     const QStringView all(text);
     qsizetype at = 0;
     for (;;) {
