@@ -260,9 +260,10 @@ int main(int argc, char *argv[])
                    encodeIconv, 1e6, QStringLiteral("us"));
 
     // The receive path writes three times the memory iconv writes (the
-    // escaped text is longer than the decoded one), all of it fresh pages.
-    // Run once more with the allocator keeping freed memory for reuse, so
-    // that the same comparison shows the conversion work alone.
+    // escaped text is longer than the decoded one), all of it fresh pages,
+    // which the program asks the system to back with huge pages. Run once
+    // more with the allocator keeping freed memory for reuse, so that the
+    // same comparison shows the conversion work alone.
     if (decodeOurs > 0 && decodeIconv > 0) {
         std::printf("\nThe receive path again, with freed memory kept for reuse "
                     "(mallopt M_MMAP_MAX 0): no first-touch page faults\n");

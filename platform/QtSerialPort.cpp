@@ -218,7 +218,16 @@ void QtSerialPort::output(const QString &text)
     const QByteArray bytes = Cp932::encode(text);
     if (bytes.isEmpty())
         return;
-    serial_.write(bytes);
+    // Straight to the device while nothing waits in QSerialPort's buffer:
+    // one system call, where QSerialPort's own way costs its write notifier,
+    // a wait and a wake-up of the event loop for every text sent.
+    qint64 sent = 0;
+    if (serial_.bytesToWrite() == 0)
+        sent = SerialTuning::writeAvailable(nativeHandle(serial_.handle()), bytes.constData(),
+                                            bytes.size());
+    if (sent == bytes.size())
+        return;
+    serial_.write(bytes.constData() + sent, bytes.size() - sent);
 
     // write() only fills QSerialPort's buffer, which its notifier empties when
     // the event loop next runs; the caller expects the bytes on their way when

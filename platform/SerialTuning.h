@@ -24,4 +24,11 @@ bool verify(qintptr handle, const LineSettings &line, int handshaking, QString *
 // opens do this job there, so it is always false on Windows.
 bool isHeldExclusively(const QString &device);
 
+// Writes what the system takes at once of `bytes` to the open port `handle`,
+// without waiting, and returns how many bytes it took (0 when it took none
+// or failed: the caller hands the rest to QSerialPort, which reports a
+// failure in its own way). On Windows, where QSerialPort's handle is opened
+// for overlapped I/O, it writes nothing and returns 0.
+qint64 writeAvailable(qintptr handle, const char *bytes, qint64 size);
+
 } // namespace SerialTuning

@@ -205,4 +205,20 @@ bool isHeldExclusively(const QString &device)
     return exclusive != 0;
 }
 
+qint64 writeAvailable(qintptr handle, const char *bytes, qint64 size)
+{
+    qint64 written = 0;
+    while (written < size) {
+        const ssize_t n = ::write(int(handle), bytes + written, size_t(size - written));
+        if (n > 0) {
+            written += n;
+            continue;
+        }
+        if (n == -1 && errno == EINTR)
+            continue;
+        break; // full (EAGAIN on the port's non-blocking descriptor) or failed
+    }
+    return written;
+}
+
 } // namespace SerialTuning

@@ -121,4 +121,9 @@ bool isHeldExclusively(const QString &)
     return false;
 }
 
+qint64 writeAvailable(qintptr, const char *, qint64)
+{
+    return 0;
+}
+
 } // namespace SerialTuning
