@@ -33,6 +33,7 @@ private slots:
     void outputHandsCodePage932BytesToTheSystem_data();
     void outputHandsCodePage932BytesToTheSystem();
     void outputLargerThanTheSystemBufferArrivesWhole();
+    void textSentWhileAnEarlierOneIsHeldComesAfterIt();
     void inputReturnsWhatArrivedSinceTheLastRead_data();
     void inputReturnsWhatArrivedSinceTheLastRead();
     void unreadPortHoldsAtMostItsLimitAndLosesNothing();
@@ -377,6 +378,32 @@ void QtSerialPortTest::outputLargerThanTheSystemBufferArrivesWhole()
     const QByteArray received = mapped.pty.read(int(text.size()), kWaitMs);
     QCOMPARE(received.size(), text.size());
     QVERIFY(received == text.toLatin1());
+}
+
+// Texts leave in the order they were sent, even when the system has room
+// again for a new one while part of an earlier one still waits in the port.
+void QtSerialPortTest::textSentWhileAnEarlierOneIsHeldComesAfterIt()
+{
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    QtSerialPort port;
+    QVERIFY2(openPort(port, QStringLiteral("115200,N,8,1"), SerialPort::NoHandshaking),
+             qPrintable(port.errorString()));
+
+    QString first;
+    for (int i = 0; first.size() < 200000; ++i)
+        first += QStringLiteral("%1,").arg(i);
+    port.output(first);
+    // Make room in the system's buffer without letting the event loop hand
+    // it the rest of the first text.
+    const QByteArray head = mapped.pty.readWithoutEventLoop(8192, kWaitMs);
+    QVERIFY2(head.size() >= 8192 && head.size() < first.size(),
+             qPrintable(QString::number(head.size())));
+    port.output(QStringLiteral("TAIL"));
+
+    const QByteArray rest = mapped.pty.read(int(first.size() + 4 - head.size()), kWaitMs);
+    QCOMPARE(head.size() + rest.size(), first.size() + 4);
+    QVERIFY((head + rest) == first.toLatin1() + "TAIL");
 }
 
 void QtSerialPortTest::inputReturnsWhatArrivedSinceTheLastRead_data()
