@@ -190,6 +190,7 @@ QString EscapeCodes(const QString &text)
         else
             dst = writeEscape(dst, code);
     }
+    Q_ASSERT(dst == reinterpret_cast<const char16_t *>(out.constData()) + length);
     out.truncate(length);
     return out;
 }
