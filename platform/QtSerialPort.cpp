@@ -258,6 +258,9 @@ QString QtSerialPort::input()
             break;
     }
     // Bytes that came before a loss found just now are still worth showing.
+    // Most polls find nothing, and readAll() makes a buffer even then.
+    if (serial_.bytesAvailable() == 0)
+        return {};
     return decoder_.decode(serial_.readAll());
 }
 

@@ -3,6 +3,8 @@
 
 #include <QTest>
 
+#include <limits>
+
 class TestNumberText : public QObject {
     Q_OBJECT
 private slots:
@@ -110,6 +112,9 @@ void TestNumberText::fromSingle_data()
     QTest::newRow("eight-digit integer") << 12345678.0f << "1.234568E+07";
     QTest::newRow("reset minimum in ms") << 99999000.0f << "9.9999E+07";
     QTest::newRow("small fraction") << 0.001f << "0.001";
+    QTest::newRow("small with exponent") << 0.00001f << "1E-05";
+    QTest::newRow("rounds to seven digits") << 0.1f << "0.1";
+    QTest::newRow("infinity") << std::numeric_limits<float>::infinity() << "INF";
 }
 
 void TestNumberText::fromSingle()

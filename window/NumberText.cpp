@@ -3,7 +3,9 @@
 #include <QRegularExpression>
 
 #include <cfenv>
+#include <charconv>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 namespace NumberText {
@@ -55,7 +57,18 @@ QString fromSingle(float value)
 {
     if (value == 0.0f)
         return QStringLiteral("0"); // also for -0
-    return QString::asprintf("%.7G", static_cast<double>(value));
+    // printf's "%.7G" in the C locale, whatever the user's locale: the
+    // statistics are written after every exchange, and std::to_chars does it
+    // without parsing a format.
+    char text[32];
+    const std::to_chars_result written =
+        std::to_chars(std::begin(text), std::end(text), static_cast<double>(value),
+                      std::chars_format::general, 7);
+    for (char *c = text; c != written.ptr; ++c) {
+        if (*c >= 'a' && *c <= 'z')
+            *c = char(*c - 'a' + 'A'); // "1.234568E+07", "INF"
+    }
+    return QString::fromLatin1(text, written.ptr - text);
 }
 
 } // namespace NumberText
