@@ -251,6 +251,9 @@ void Form1::buildControls()
                                 {6420, valueTops[i], 1485, 255}, pg);
         c.Label4[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         c.Label4[i]->setLineWidth(1);
+        // Its size fixed, a value label taking a new value after every
+        // exchange does not have the window look at its layout again.
+        c.Label4[i]->setFixedSize(c.Label4[i]->size());
     }
 
     const std::array<QString, 2> fileCaptions = {QStringLiteral("ファイル読み"),
