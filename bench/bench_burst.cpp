@@ -28,6 +28,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -160,12 +161,13 @@ int main(int argc, char *argv[])
     // again on its own.
     clock.restart();
     Cp932Decoder decoder;
-    const QString converted = PlmMod1::EscapeCodes(decoder.decode(burst) + decoder.flush());
+    QString converted = PlmMod1::EscapeCodes(decoder.decode(burst) + decoder.flush());
     const qint64 convertNs = clock.nsecsElapsed();
     Controls::setBoxText(station.c().Text3, QString());
     QCoreApplication::processEvents();
     clock.restart();
-    Controls::setBoxText(station.c().Text3, converted);
+    // Handed over as the Receive click hands it, to be cut where it lies.
+    Controls::setBoxText(station.c().Text3, std::move(converted));
     const qint64 boxNs = clock.nsecsElapsed();
 
     // One poll of an answering station with a burst arrived since the last

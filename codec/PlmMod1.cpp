@@ -178,7 +178,10 @@ QString EscapeCodes(const QString &text)
     for (const char16_t *p = begin; p != end; ++p)
         length += lengths[*p];
 
-    QString out(length + kEscapeSlack, Qt::Uninitialized);
+    // With a little room to spare past the text (a unit in a thousand), so
+    // that line breaks can be put into a long result where it lies: the
+    // receive box cuts a received burst into pieces that way.
+    QString out(length + length / 1000 + kEscapeSlack, Qt::Uninitialized);
     LargePages::prefer(out.data(), out.size() * qsizetype(sizeof(char16_t)));
     const qint16 *const codes = tables.code.data();
     char16_t *dst = reinterpret_cast<char16_t *>(out.data());

@@ -8,6 +8,8 @@
 #include <QTextBlock>
 #include <QTextCursor>
 
+#include <utility>
+
 namespace {
 
 QString repeated(const QString &unit, qsizetype length)
@@ -74,6 +76,15 @@ void TestControls::boxTextReadsBackWhatWasSet()
     // Setting the same text again keeps it.
     Controls::setBoxText(&box, text);
     QCOMPARE(Controls::boxText(&box), text);
+
+    // Handed over with room to spare, as a received text is, and cut where it
+    // lies: the same box.
+    QString roomy = text;
+    roomy.reserve(2 * text.size() + 16);
+    QPlainTextEdit other;
+    Controls::setBoxText(&other, std::move(roomy));
+    QCOMPARE(Controls::boxText(&other), text);
+    QCOMPARE(other.document()->toPlainText(), box.document()->toPlainText());
 }
 
 void TestControls::longLineIsHeldInPiecesOfBoundedLength()

@@ -31,7 +31,7 @@ struct Controls {
     // The multi-line boxes hold line breaks as CR LF, as the handlers read
     // and write them; the widgets themselves use LF.
     static QString boxText(const QPlainTextEdit *box);
-    static void setBoxText(QPlainTextEdit *box, const QString &text);
+    static void setBoxText(QPlainTextEdit *box, QString text);
 
     // The selected position of an editable combo box: the item whose text the
     // box shows, or -1 when the shown text is not one of the items.

@@ -11,6 +11,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <utility>
+
 namespace {
 
 // The settings text is baud, parity, data bits, stop bits: not the order of
@@ -95,7 +97,7 @@ void PortControl::send()
 
 void PortControl::receive()
 {
-    const QString received = PlmMod1::EscapeCodes(port_.input());
+    QString received = PlmMod1::EscapeCodes(port_.input());
     state_.Mode = 2;
     if (!port_.isOpen()) {
         // The port was lost during this very read: keep the word of it in
@@ -105,7 +107,7 @@ void PortControl::receive()
                              received.isEmpty() ? lost : received + QStringLiteral("\r\n") + lost);
         return;
     }
-    Controls::setBoxText(controls_.Text3, received);
+    Controls::setBoxText(controls_.Text3, std::move(received));
 }
 
 void PortControl::close()
