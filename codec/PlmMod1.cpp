@@ -68,16 +68,6 @@ struct EscapeTables {
     std::array<quint8, 0x10000> length;
 };
 
-// Units in "[code]" for a code below 32.
-int escapeLength(int code)
-{
-    const int magnitude = code < 0 ? -code : code;
-    int digits = 1;
-    for (int n = magnitude; n >= 10; n /= 10)
-        ++digits;
-    return 2 + int(code < 0) + digits;
-}
-
 std::unique_ptr<EscapeTables> buildEscapeTables()
 {
     auto tables = std::make_unique<EscapeTables>();
@@ -85,7 +75,9 @@ std::unique_ptr<EscapeTables> buildEscapeTables()
         const char16_t u = char16_t(unit);
         const int code = Cp932::codeAt(QStringView(&u, 1), 0);
         tables->code[unit] = qint16(code);
-        tables->length[unit] = quint8(code >= 32 ? 1 : escapeLength(code));
+        // Measured by writing the escape, so that the two cannot disagree.
+        char16_t escape[16];
+        tables->length[unit] = quint8(code >= 32 ? 1 : writeEscape(escape, code) - escape);
     }
     return tables;
 }
