@@ -1,3 +1,4 @@
+#include "DialogLanguage.h"
 #include "FontWarmUp.h"
 #include "Form1.h"
 #include "QtFileDialog.h"
@@ -49,6 +50,9 @@ int main(int argc, char *argv[])
     FontWarmUp fonts;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("commcheck"));
+    if (!DialogLanguage::install(app))
+        std::fprintf(stderr, "commcheck: Qt's Japanese translations are not installed "
+                             "(Debian: qt6-translations-l10n); dialogs will be in English\n");
     fonts.wait();
 
     PlatformServices services;

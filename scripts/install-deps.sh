@@ -13,6 +13,7 @@ make
 pkg-config
 qt6-base-dev
 qt6-serialport-dev
+qt6-translations-l10n
 libfontconfig-dev
 libbenchmark-dev
 libgl-dev
@@ -21,6 +22,8 @@ socat
 xvfb
 xauth
 dbus-daemon
+at-spi2-core
+python3-pyatspi
 "
 
 missing=""

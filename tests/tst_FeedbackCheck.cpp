@@ -75,6 +75,8 @@ private slots:
     void zeroIntervalShowsRunningButNeverProbes();
     void pollLetsPendingClicksRunFirst();
     void strayTextKeepsEchoStationSilentButBounded();
+    void freshStartClearsAStrayByte_data();
+    void freshStartClearsAStrayByte();
 };
 
 void TestFeedbackCheck::startNeedsFeedbackModeAndANumber_data()
@@ -269,8 +271,9 @@ void TestFeedbackCheck::wrongReplyCountsAnErrorEveryPoll()
     s.timer2->fire();
     QCOMPARE(s.state().Stats[WindowState::Errors], 3.0f);
     QCOMPARE(s.state().Waiting, quint8(1));
-    // Errors are not shown until an exchange completes.
-    QCOMPARE(s.label(5), QStringLiteral("Label4"));
+    // Shown as they are counted: no exchange completes to show them.
+    QCOMPARE(s.label(5), QStringLiteral("3"));
+    QCOMPARE(s.label(4), QStringLiteral("Label4"));
 }
 
 void TestFeedbackCheck::emptySendBoxMatchesAtOnce()
@@ -468,6 +471,45 @@ void TestFeedbackCheck::strayTextKeepsEchoStationSilentButBounded()
     QCOMPARE(f.state().RxBuffer.size(), FeedbackCheck::kRxBufferCap);
     QVERIFY(f.state().RxBuffer.startsWith(QStringLiteral("xAB")));
     QCOMPARE(f.port->written(), QByteArray());
+}
+
+void TestFeedbackCheck::freshStartClearsAStrayByte_data()
+{
+    QTest::addColumn<int>("button"); // the port button that starts afresh
+
+    QTest::newRow("send") << int(PortControl::Send);
+    QTest::newRow("receive, then send") << int(PortControl::Receive);
+    QTest::newRow("close, open, then send") << int(PortControl::Open);
+}
+
+void TestFeedbackCheck::freshStartClearsAStrayByte()
+{
+    QFETCH(int, button);
+
+    // A stray byte before the echo: no comparison can match any more.
+    Station s;
+    s.send();
+    s.start();
+    s.timer1->fire();
+    s.port->feed("xAB\r");
+    s.timer2->fire();
+    QCOMPARE(s.state().Waiting, quint8(1));
+    QCOMPARE(s.label(5), QStringLiteral("1"));
+
+    if (button == PortControl::Open)
+        s.form->portControl().click(PortControl::Close);
+    s.form->portControl().click(button);
+    QVERIFY(s.state().RxBuffer.isEmpty());
+    QCOMPARE(s.state().Waiting, quint8(0));
+    if (button != PortControl::Send)
+        s.send();
+
+    // The check runs again: a probe goes out and its echo completes it.
+    s.port->clearWritten();
+    s.exchange(20ms, "AB\r");
+    QCOMPARE(s.port->written(), QByteArray("AB\r"));
+    QCOMPARE(s.state().Waiting, quint8(0));
+    QCOMPARE(s.label(4), QStringLiteral("1"));
 }
 
 QTEST_MAIN(TestFeedbackCheck)

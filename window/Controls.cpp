@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 
 #include <cstring>
@@ -123,6 +124,21 @@ void Controls::setBoxText(QPlainTextEdit *box, QString text)
     box->setPlainText(text);
     if (!joins.isEmpty())
         new SoftBreaks(document, std::move(joins));
+}
+
+void Controls::appendBoxLine(QPlainTextEdit *box, const QString &line)
+{
+    QTextDocument *document = box->document();
+    if (document->isEmpty()) {
+        setBoxText(box, line);
+        return;
+    }
+    // Added at the end, the box's own text is neither copied nor laid out
+    // again, and the joins of its long lines keep their places.
+    QTextCursor cursor(document);
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertBlock();
+    cursor.insertText(line);
 }
 
 int Controls::listIndex(const QComboBox *combo)

@@ -32,6 +32,9 @@ struct Controls {
     // and write them; the widgets themselves use LF.
     static QString boxText(const QPlainTextEdit *box);
     static void setBoxText(QPlainTextEdit *box, QString text);
+    // Adds a line after what the box holds, which stays as it is; an empty
+    // box takes the line alone.
+    static void appendBoxLine(QPlainTextEdit *box, const QString &line);
 
     // The selected position of an editable combo box: the item whose text the
     // box shows, or -1 when the shown text is not one of the items.

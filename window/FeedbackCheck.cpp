@@ -134,7 +134,11 @@ void FeedbackCheck::pollFeedback()
         recordExchange(rx);
     } else if (n < state_.RxBuffer.size()) {
         // More came back than was sent, and it does not begin with the text.
+        // Shown at once: a check stuck on a stray byte completes no further
+        // exchange that would show it.
         state_.Stats[WindowState::Errors] = single(double(state_.Stats[WindowState::Errors]) + 1);
+        controls_.Label4[WindowState::Errors]->setText(
+            NumberText::fromSingle(state_.Stats[WindowState::Errors]));
     }
 }
 

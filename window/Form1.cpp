@@ -267,8 +267,10 @@ void Form1::buildControls()
 void Form1::nameForAssistiveTools()
 {
     Controls &c = controls_;
-    // Buttons, the check box and labels are known by their captions; a box
-    // by the label beside it, which is also its buddy for keyboard users.
+    // A box is known by the label beside it, which is also its buddy for
+    // keyboard users. Buttons, the check box and labels are known by their
+    // captions as they stand, so a caption that changes (開始 / 終了) is
+    // read as it changes.
     c.Text1_5->setAccessibleName(c.Label1[5]->text());
     c.Label1[5]->setBuddy(c.Text1_5);
     for (int i = 0; i < 5; ++i) {
@@ -280,21 +282,15 @@ void Form1::nameForAssistiveTools()
     // The two boxes stand beside the buttons that send and receive them.
     c.Text2->setAccessibleName(QStringLiteral("送信テキスト"));
     c.Text3->setAccessibleName(QStringLiteral("受信テキスト"));
-    // A value is named by the caption in its row, which is not the caption
-    // of the same index.
+    // A value keeps its text as its name, so that a reader announces the
+    // figure; the caption in its row (not the caption of the same index)
+    // labels it.
     for (QLabel *value : c.Label4) {
         for (QLabel *caption : c.Label5) {
             if (caption->y() == value->y())
-                value->setAccessibleName(caption->text());
+                caption->setBuddy(value);
         }
     }
-    for (QPushButton *button : c.Command1)
-        button->setAccessibleName(button->text());
-    for (QPushButton *button : c.Command3)
-        button->setAccessibleName(button->text());
-    c.Check1->setAccessibleName(c.Check1->text());
-    // The start button's caption changes with the check; its name does not.
-    c.Command2->setAccessibleName(QStringLiteral("開始/終了"));
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)

@@ -11,8 +11,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include <utility>
-
 namespace {
 
 // The settings text is baud, parity, data bits, stop bits: not the order of
@@ -85,6 +83,7 @@ bool PortControl::open()
 
     showOpenButtons(true);
     state_.Mode = 0;
+    state_.forgetReceived();
     return true;
 }
 
@@ -92,22 +91,17 @@ void PortControl::send()
 {
     port_.output(PlmMod1::UnescapeCodes(Controls::boxText(controls_.Text2)));
     state_.resetStats();
+    state_.forgetReceived();
     state_.Mode = 1;
 }
 
 void PortControl::receive()
 {
-    QString received = PlmMod1::EscapeCodes(port_.input());
+    // A port lost during this very read reports it once the read is shown,
+    // after whatever the read still brought.
+    Controls::setBoxText(controls_.Text3, PlmMod1::EscapeCodes(port_.input()));
+    state_.forgetReceived();
     state_.Mode = 2;
-    if (!port_.isOpen()) {
-        // The port was lost during this very read: keep the word of it in
-        // view, after whatever the read still brought.
-        const QString lost = lostMessage(port_.commPort());
-        Controls::setBoxText(controls_.Text3,
-                             received.isEmpty() ? lost : received + QStringLiteral("\r\n") + lost);
-        return;
-    }
-    Controls::setBoxText(controls_.Text3, std::move(received));
 }
 
 void PortControl::close()
@@ -119,9 +113,10 @@ void PortControl::close()
 void PortControl::onLost()
 {
     // The port has already closed itself; the window follows, and says so
-    // once. Mode and the timers are left as a close leaves them.
+    // once, after what the receive box holds: nothing received is lost to
+    // the message. Mode and the timers are left as a close leaves them.
     showOpenButtons(false);
-    Controls::setBoxText(controls_.Text3, lostMessage(port_.commPort()));
+    Controls::appendBoxLine(controls_.Text3, lostMessage(port_.commPort()));
 }
 
 void PortControl::showOpenButtons(bool portOpen)

@@ -22,4 +22,7 @@ struct WindowState {
 
     // 0, 0, 0, 99999, 0, 0: the minimum starts high so the first time replaces it.
     void resetStats();
+    // Forgets what was received and any probe still awaited: the user's own
+    // fresh start (open, send, receive) is not held up by an earlier run.
+    void forgetReceived();
 };
