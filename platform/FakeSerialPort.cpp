@@ -25,7 +25,7 @@ bool FakeSerialPort::open()
         error_ = QStringLiteral("already open");
         return false;
     }
-    if (!existing_.contains(number_)) {
+    if (device_.isEmpty() && !existing_.contains(number_)) {
         error_ = QStringLiteral("no such port");
         return false;
     }

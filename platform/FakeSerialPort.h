@@ -15,6 +15,8 @@ public:
 
     void setCommPort(int number) override { number_ = number; }
     int commPort() const override { return number_; }
+    void setDevice(const QString &path) override { device_ = path; }
+    QString device() const { return device_; }
     bool setSettings(const QString &settings) override;
     QString settings() const override { return settings_; }
     bool setHandshaking(int code) override;
@@ -31,7 +33,11 @@ public:
     // Makes the next opens fail as if the device were in use.
     void setBusy(bool busy) { busy_ = busy; }
     // Bytes arriving from the far end, read by the next input().
-    void feed(const QByteArray &bytes) { pending_ += bytes; }
+    void feed(const QByteArray &bytes)
+    {
+        pending_ += bytes;
+        emit readyRead();
+    }
     // Everything written so far, as bytes on the line.
     QByteArray written() const { return written_; }
     void clearWritten() { written_.clear(); }
@@ -43,6 +49,7 @@ public:
 
 private:
     int number_ = 1;
+    QString device_;
     QString settings_ = QStringLiteral("9600,N,8,1");
     int handshaking_ = 0;
     bool open_ = false;

@@ -5,6 +5,7 @@
 #include "SerialTuning.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <type_traits>
@@ -82,11 +83,20 @@ QString openFailure(const QSerialPort &serial, const QString &device)
     }
 }
 
+// A device named by a link (/dev/serial/by-id/...) is opened and locked as
+// the device it leads to, like one found through the port folder.
+QString resolvedDevice(const QString &path)
+{
+    const QString real = QFileInfo(path).canonicalFilePath();
+    return real.isEmpty() ? path : real;
+}
+
 } // namespace
 
 QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent)
 {
     connect(&serial_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+    connect(&serial_, &QSerialPort::readyRead, this, &SerialPort::readyRead);
 }
 
 QtSerialPort::~QtSerialPort()
@@ -125,7 +135,8 @@ bool QtSerialPort::open()
     releaseDevice();
     decoder_.reset();
 
-    const QString device = PortLocator::deviceFor(number_);
+    const QString device =
+        devicePath_.isEmpty() ? PortLocator::deviceFor(number_) : resolvedDevice(devicePath_);
     if (device.isEmpty()) {
         error_ = QStringLiteral("port %1 names no device").arg(number_);
         return false;

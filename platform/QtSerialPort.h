@@ -19,6 +19,7 @@ public:
 
     void setCommPort(int number) override;
     int commPort() const override { return number_; }
+    void setDevice(const QString &path) override { devicePath_ = path; }
 
     bool setSettings(const QString &settings) override;
     QString settings() const override { return line_.toString(); }
@@ -61,6 +62,7 @@ private:
     bool releasePending_ = false;
     quint64 opens_ = 0; // successful opens so far; tells a stale loss report
     int number_ = 1;
+    QString devicePath_; // given instead of the number, when not empty
     LineSettings line_;
     int handshaking_ = NoHandshaking;
     qint64 readBufferLimit_ = kReadBufferLimit;

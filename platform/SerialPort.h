@@ -21,6 +21,10 @@ public:
     // The port number; which numbers name a device is decided on open.
     virtual void setCommPort(int number) = 0;
     virtual int commPort() const = 0;
+    // Names the device itself (a path such as /dev/ttyUSB0, or COM3), which
+    // then takes the place of the port number; an empty path goes back to
+    // the number.
+    virtual void setDevice(const QString &path) = 0;
 
     // "baud,parity,databits,stopbits", e.g. "9600,N,8,1". Returns false and
     // keeps the previous settings when the text is not of that form.
@@ -53,4 +57,6 @@ public:
 signals:
     // The open port failed and has been closed. Emitted once per loss.
     void lost(const QString &reason);
+    // Bytes arrived; they wait for the next input().
+    void readyRead();
 };

@@ -1,0 +1,14 @@
+#include "Exchange.h"
+
+QString Exchange::outcomeName(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Ok:
+        return QStringLiteral("ok");
+    case Outcome::Error:
+        return QStringLiteral("error");
+    case Outcome::Lost:
+        return QStringLiteral("lost");
+    }
+    return {};
+}

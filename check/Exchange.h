@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QDateTime>
+#include <QMetaType>
+#include <QString>
+
+#include <cstdint>
+
+// One probe of a loop-back run and how it ended.
+struct Exchange {
+    enum class Outcome {
+        Ok,    // the text came back whole
+        Error, // something came back that can no longer match, and the probe was given up
+        Lost,  // nothing that could match came back in time
+    };
+
+    std::uint64_t sequence = 0; // 1 for the run's first probe
+    QDateTime at;               // when it ended, local time
+    double responseMs = 0;      // send to match; for a probe given up, send to giving up
+    Outcome outcome = Outcome::Ok;
+    QString received; // escaped; kept only for a probe that did not end Ok
+
+    static QString outcomeName(Outcome outcome);
+};
+
+Q_DECLARE_METATYPE(Exchange)

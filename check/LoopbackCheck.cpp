@@ -1,0 +1,242 @@
+#include "LoopbackCheck.h"
+
+#include "Clock.h"
+#include "PlmMod1.h"
+#include "SerialPort.h"
+#include "Timer.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+LoopbackCheck::LoopbackCheck(SerialPort &port, const Clock &clock, Timer &probeTimer,
+                             Timer &pollTimer, QObject *parent)
+    : QObject(parent), port_(port), clock_(clock), probeTimer_(probeTimer), pollTimer_(pollTimer)
+{
+    connect(&probeTimer_, &Timer::timeout, this, &LoopbackCheck::probe);
+    connect(&pollTimer_, &Timer::timeout, this, &LoopbackCheck::poll);
+    connect(&port_, &SerialPort::readyRead, this, &LoopbackCheck::onBytesArrived);
+}
+
+void LoopbackCheck::setTextSource(std::function<QString()> source)
+{
+    textSource_ = std::move(source);
+}
+
+void LoopbackCheck::setText(const QString &escaped)
+{
+    textSource_ = [escaped] { return escaped; };
+}
+
+void LoopbackCheck::setProbesEnabled(bool enabled)
+{
+    probesEnabled_ = enabled;
+}
+
+void LoopbackCheck::setReplyTimeout(std::optional<std::chrono::milliseconds> timeout)
+{
+    replyTimeout_ = timeout;
+}
+
+void LoopbackCheck::setPrecise(bool precise)
+{
+    precise_ = precise;
+}
+
+QString LoopbackCheck::sendText() const
+{
+    return textSource_ ? textSource_() : QString();
+}
+
+QString LoopbackCheck::expectedText() const
+{
+    // Compared in the escaped form the received text takes, so that a text
+    // typed with leading zeros, codes of printable characters, double-byte
+    // characters or line breaks matches its own echo.
+    return PlmMod1::EscapeCodes(PlmMod1::UnescapeCodes(sendText()));
+}
+
+void LoopbackCheck::forgetReceived()
+{
+    rxBuffer_.clear();
+    waiting_ = false;
+}
+
+void LoopbackCheck::sendOnce()
+{
+    port_.output(PlmMod1::UnescapeCodes(sendText()));
+    stats_.reset();
+    sequence_ = 0;
+    forgetReceived();
+    mode_ = Mode::Feedback;
+    emit runStarted();
+}
+
+void LoopbackCheck::receiveOnce()
+{
+    const QString rx = PlmMod1::EscapeCodes(port_.input());
+    forgetReceived();
+    mode_ = Mode::Echo;
+    emit replyShown(rx);
+}
+
+void LoopbackCheck::portOpened()
+{
+    mode_ = Mode::Idle;
+    forgetReceived();
+}
+
+void LoopbackCheck::startStop(std::optional<qint32> interval)
+{
+    if (mode_ == Mode::Echo) {
+        pollTimer_.setInterval(static_cast<int>(kPollInterval.count()));
+        return;
+    }
+    if (mode_ != Mode::Feedback)
+        return;
+    if (!running_) {
+        if (!interval || *interval < 0)
+            return;
+        probeTimer_.setInterval(*interval);
+        running_ = true;
+    } else {
+        running_ = false;
+        probeTimer_.setInterval(0);
+        stopChecking();
+    }
+    emit runningChanged(running_);
+}
+
+void LoopbackCheck::stopChecking()
+{
+    // A probe whose poller is gone can never be matched: forget it, or the
+    // next start would show a running check that never sends.
+    pollTimer_.setInterval(0);
+    waiting_ = false;
+}
+
+void LoopbackCheck::probe()
+{
+    if (!probesEnabled_)
+        return;
+    if (!port_.isOpen()) {
+        stopChecking();
+        return;
+    }
+    if (mode_ != Mode::Feedback || waiting_)
+        return;
+    port_.output(PlmMod1::UnescapeCodes(sendText()));
+    sendTime_ = clock_.now();
+    waiting_ = true;
+    ++sequence_;
+    pollTimer_.setInterval(static_cast<int>(kPollInterval.count()));
+    emit probeSent();
+}
+
+void LoopbackCheck::poll()
+{
+    // Pending clicks and ticks run first; a tick of this timer arriving
+    // meanwhile is dropped, so two polls never interleave.
+    if (polling_)
+        return;
+    polling_ = true;
+    QCoreApplication::processEvents();
+    polling_ = false;
+
+    // Everything below reads the state afresh: the events above may have
+    // changed the mode, the text or the port.
+    if (!port_.isOpen())
+        return;
+    if (mode_ == Mode::Feedback && waiting_)
+        pollFeedback();
+    else if (mode_ == Mode::Echo)
+        pollEcho();
+}
+
+void LoopbackCheck::onBytesArrived()
+{
+    // Precise timing: the echo is taken as its last byte arrives, not at the
+    // next poll.
+    if (precise_ && !polling_ && mode_ == Mode::Feedback && waiting_ && port_.isOpen())
+        pollFeedback();
+}
+
+QString LoopbackCheck::readEscaped()
+{
+    const QString rx = PlmMod1::EscapeCodes(port_.input());
+    // Only the buffer's first characters are ever compared, and a text at
+    // least as long as the cap is never expected, so what lies beyond the cap
+    // cannot change an outcome: drop it instead of growing without end.
+    const qsizetype room = kRxBufferCap - rxBuffer_.size();
+    rxBuffer_ +=
+        room >= rx.size() ? QStringView(rx) : QStringView(rx).left(std::max<qsizetype>(room, 0));
+    return rx;
+}
+
+void LoopbackCheck::pollFeedback()
+{
+    const QString rx = readEscaped();
+    const QString expected = expectedText();
+    const qsizetype n = expected.size();
+    if (rxBuffer_.size() >= n && QStringView(rxBuffer_).left(n) == expected) {
+        recordExchange(rx);
+        return;
+    }
+    if (n < rxBuffer_.size()) {
+        // More came back than was sent, and it does not begin with the text.
+        stats_.addError();
+        emit errorCounted(stats_);
+    }
+    giveUpIfLate();
+}
+
+void LoopbackCheck::recordExchange(const QString &lastRead)
+{
+    const std::chrono::duration<double> elapsed = clock_.now() - sendTime_;
+    stats_.addExchange(elapsed.count());
+    waiting_ = false;
+    emit replyShown(lastRead);
+    pollTimer_.setInterval(0);
+    emit statisticsChanged(stats_);
+    rxBuffer_.clear();
+
+    Exchange exchange;
+    exchange.sequence = sequence_;
+    exchange.at = QDateTime::currentDateTime();
+    exchange.responseMs = std::chrono::duration<double, std::milli>(elapsed).count();
+    exchange.outcome = Exchange::Outcome::Ok;
+    emit exchangeCompleted(exchange);
+}
+
+void LoopbackCheck::giveUpIfLate()
+{
+    if (!replyTimeout_ || !waiting_)
+        return;
+    const auto elapsed = clock_.now() - sendTime_;
+    if (elapsed < *replyTimeout_)
+        return;
+    Exchange exchange;
+    exchange.sequence = sequence_;
+    exchange.at = QDateTime::currentDateTime();
+    exchange.responseMs = std::chrono::duration<double, std::milli>(elapsed).count();
+    exchange.outcome = rxBuffer_.isEmpty() ? Exchange::Outcome::Lost : Exchange::Outcome::Error;
+    exchange.received = rxBuffer_;
+    if (exchange.outcome == Exchange::Outcome::Lost)
+        ++stats_.lost;
+    forgetReceived();
+    pollTimer_.setInterval(0);
+    emit exchangeCompleted(exchange);
+}
+
+void LoopbackCheck::pollEcho()
+{
+    const QString rx = readEscaped();
+    const QString expected = expectedText();
+    const qsizetype n = expected.size();
+    if (rxBuffer_.size() >= n && QStringView(rxBuffer_).left(n) == expected) {
+        emit replyShown(rx);
+        rxBuffer_.clear();
+        port_.output(PlmMod1::UnescapeCodes(sendText()));
+        emit answered(rx);
+    }
+}

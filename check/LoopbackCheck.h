@@ -1,0 +1,117 @@
+#pragma once
+
+#include "Exchange.h"
+#include "Statistics.h"
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+class Clock;
+class SerialPort;
+class Timer;
+
+// The timed loop-back check and the echo responder, without a window. A
+// checking station (Mode::Feedback) sends the text at the probe interval,
+// collects what comes back and times each complete echo; an answering
+// station (Mode::Echo) sends the text back on each arrival of it. The probe
+// timer and the poller are given; their ticks drive probe() and poll().
+//
+// The text is taken from its source afresh at every send and comparison, in
+// the escaped form typed by the user ("ABC[13]").
+class LoopbackCheck : public QObject {
+    Q_OBJECT
+public:
+    enum class Mode { Idle, Feedback, Echo };
+
+    static constexpr std::chrono::milliseconds kPollInterval{50};
+    // Received text kept for matching, at most: send texts are shorter.
+    static constexpr qsizetype kRxBufferCap = 1024 * 1024;
+
+    LoopbackCheck(SerialPort &port, const Clock &clock, Timer &probeTimer, Timer &pollTimer,
+                  QObject *parent = nullptr);
+
+    // Where the text comes from (the window's send box); or a fixed text.
+    void setTextSource(std::function<QString()> source);
+    void setText(const QString &escaped);
+    // Probes go out only while enabled (the window's check box).
+    void setProbesEnabled(bool enabled);
+    // A probe not answered this long after it went out is given up, counted
+    // as lost, and the next probe goes out at its time. None: wait forever.
+    void setReplyTimeout(std::optional<std::chrono::milliseconds> timeout);
+    // Match the moment bytes arrive instead of at the next poll.
+    void setPrecise(bool precise);
+
+    // Sends the text once and starts a new run: statistics reset, anything
+    // received or awaited forgotten, checking station.
+    void sendOnce();
+    // Reads everything received and shows it (replyShown); answering station.
+    void receiveOnce();
+    // The port was opened: idle, nothing received or awaited.
+    void portOpened();
+    // The start / stop button: a checking station starts probing every
+    // `interval` ms (none or negative: nothing happens) or stops; an
+    // answering station starts answering.
+    void startStop(std::optional<qint32> interval);
+
+    // Tick of the probe timer: send a probe unless one is outstanding.
+    void probe();
+    // Tick of the poller: read, collect, compare; time or answer a match.
+    void poll();
+
+    Mode mode() const { return mode_; }
+    bool running() const { return running_; }
+    bool waiting() const { return waiting_; }
+    const Statistics &statistics() const { return stats_; }
+    const QString &received() const { return rxBuffer_; }
+    // The text a perfect echo shows as, once escaped.
+    QString expectedText() const;
+
+signals:
+    void runningChanged(bool running);
+    // Sent once: a new run begins (statistics reset, not yet shown).
+    void runStarted();
+    void probeSent();
+    // After every completed exchange.
+    void statisticsChanged(const Statistics &statistics);
+    // A poll found text that can no longer match; the error count rose.
+    void errorCounted(const Statistics &statistics);
+    // What the last read brought, to be shown in place of the last one.
+    void replyShown(const QString &escaped);
+    // Every probe's end: matched, or given up after the timeout.
+    void exchangeCompleted(const Exchange &exchange);
+    // The answering station sent its text back on this arrival.
+    void answered(const QString &escaped);
+
+private:
+    QString sendText() const;
+    void stopChecking();
+    void pollFeedback();
+    void pollEcho();
+    QString readEscaped();
+    void recordExchange(const QString &lastRead);
+    void giveUpIfLate();
+    void forgetReceived();
+    void onBytesArrived();
+
+    SerialPort &port_;
+    const Clock &clock_;
+    Timer &probeTimer_;
+    Timer &pollTimer_;
+    std::function<QString()> textSource_;
+
+    Mode mode_ = Mode::Idle;
+    bool running_ = false;
+    bool waiting_ = false; // a probe is out and its echo not yet matched
+    bool probesEnabled_ = false;
+    bool precise_ = false;
+    bool polling_ = false;
+    std::optional<std::chrono::milliseconds> replyTimeout_;
+    std::chrono::nanoseconds sendTime_{};
+    std::uint64_t sequence_ = 0; // probes sent in this run
+    QString rxBuffer_;           // escaped text received since the last match
+    Statistics stats_;
+};
