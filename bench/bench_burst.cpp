@@ -120,7 +120,7 @@ int main(int argc, char *argv[])
 
     QElapsedTimer clock;
     clock.start();
-    station.form->portControl().click(PortControl::Receive);
+    station.form->controls().Command1[Form1::Receive]->click();
     const qint64 receivedNs = clock.nsecsElapsed();
 
     // A click on the check box, made shortly after, as a user's would be: it
@@ -174,7 +174,7 @@ int main(int argc, char *argv[])
     // poll: it reads, escapes and collects the burst (up to the cap kept for
     // matching) and leaves the receive box alone, as no text matched.
     Controls::setBoxText(station.c().Text2, QStringLiteral("NEVER SENT"));
-    station.form->feedbackCheck().click(); // echo mode since the Receive click
+    station.form->controls().Command2->click(); // echo mode since the Receive click
     station.form->pollTimer().setInterval(0);
     if (!deliver(far, watchFd, burst)) {
         std::fprintf(stderr, "bench_burst: the second burst did not reach the port\n");
@@ -182,10 +182,11 @@ int main(int argc, char *argv[])
     }
     ::close(watchFd);
     clock.restart();
-    station.form->feedbackCheck().poll();
+    station.form->check().poll();
     const qint64 pollNs = clock.nsecsElapsed();
     if (station.form->port().input().size() != 0 ||
-        station.state().RxBuffer.size() != std::min(expected.size(), FeedbackCheck::kRxBufferCap)) {
+        station.check().received().size() !=
+            std::min(expected.size(), LoopbackCheck::kRxBufferCap)) {
         std::fprintf(stderr, "bench_burst: the poll did not take the whole burst\n");
         return 1;
     }

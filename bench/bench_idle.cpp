@@ -139,7 +139,7 @@ bool checkingStation(QApplication &app, int seconds, bool shown, Usage *usage)
         return false;
     }
     int completed = 0;
-    QObject::connect(&station.form->feedbackCheck(), &FeedbackCheck::exchangeCompleted,
+    QObject::connect(&station.form->check(), &LoopbackCheck::exchangeCompleted,
                      [&completed] { ++completed; });
     station.check(kText, kProbeIntervalMs);
     *usage = measureIdle(app, seconds, &completed);
@@ -176,7 +176,7 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
     // The answering station's poller ticks every 50 ms.
     const Usage bareAnswering =
-        measureBareLoop(app, referenceSeconds, {int(FeedbackCheck::kPollInterval.count())});
+        measureBareLoop(app, referenceSeconds, {int(LoopbackCheck::kPollInterval.count())});
     std::printf("  empty loop, one 50 ms timer:  %.3f s CPU in %.1f s (%.3f%%), %d ticks\n",
                 bareAnswering.cpuSeconds, bareAnswering.wallSeconds, bareAnswering.percent(),
                 bareAnswering.events);
@@ -193,7 +193,7 @@ int main(int argc, char *argv[])
     // The checking station's probe timer ticks every 100 ms, and its poller
     // every 50 ms while a probe is out.
     const Usage bareChecking = measureBareLoop(
-        app, referenceSeconds, {kProbeIntervalMs, int(FeedbackCheck::kPollInterval.count())});
+        app, referenceSeconds, {kProbeIntervalMs, int(LoopbackCheck::kPollInterval.count())});
     std::printf("  empty loop, 100 + 50 ms timers: %.3f s CPU in %.1f s (%.3f%%), %d ticks\n",
                 bareChecking.cpuSeconds, bareChecking.wallSeconds, bareChecking.percent(),
                 bareChecking.events);

@@ -56,11 +56,11 @@ int main(int argc, char *argv[])
     std::vector<qint64> probeTimes; // ns since start, when each probe went out
     QElapsedTimer clock;
     clock.start();
-    FeedbackCheck &check = station.form->feedbackCheck();
-    QObject::connect(&check, &FeedbackCheck::probeSent,
+    LoopbackCheck &check = station.form->check();
+    QObject::connect(&check, &LoopbackCheck::probeSent,
                      [&] { probeTimes.push_back(clock.nsecsElapsed()); });
-    QObject::connect(&check, &FeedbackCheck::exchangeCompleted, [&] {
-        times.push_back(double(station.state().Stats[WindowState::LastTime]) * 1000.0);
+    QObject::connect(&check, &LoopbackCheck::exchangeCompleted, [&] {
+        times.push_back(double(station.check().statistics()[Statistics::LastTime]) * 1000.0);
         if (int(times.size()) >= probes)
             app.quit();
     });
@@ -68,12 +68,12 @@ int main(int argc, char *argv[])
     // The send button's own copy comes back too; let it settle before the
     // check starts so that every probe is timed on its own echo.
     Controls::setBoxText(station.c().Text2, QStringLiteral("ABC[13]"));
-    station.form->portControl().click(PortControl::Send);
+    station.form->controls().Command1[Form1::Send]->click();
     QTimer::singleShot(200, [&] {
         station.form->port().input();
         station.c().Check1->setChecked(true);
         station.c().Text4->setText(QString::number(intervalMs));
-        check.click();
+        station.form->controls().Command2->click();
     });
     QTimer::singleShot(probes * intervalMs * 2 + 5000, &app, &QApplication::quit);
     app.exec();
@@ -90,7 +90,7 @@ int main(int argc, char *argv[])
             double(probeTimes.back() - probeTimes.front()) / 1e6 / double(probeTimes.size() - 1);
 
     std::printf("loop-back: %zu exchanges at a %d ms interval, poll every %lld ms\n", times.size(),
-                intervalMs, static_cast<long long>(FeedbackCheck::kPollInterval.count()));
+                intervalMs, static_cast<long long>(LoopbackCheck::kPollInterval.count()));
     std::printf("  response median     %8.3f ms\n", percentile(sorted, 0.5));
     std::printf("  response p95        %8.3f ms\n", percentile(sorted, 0.95));
     std::printf("  response max        %8.3f ms\n", sorted.back());
@@ -98,10 +98,10 @@ int main(int argc, char *argv[])
     std::printf("  probe spacing mean  %8.3f ms (%+.3f%% of the interval)\n", spacing,
                 (spacing - intervalMs) / intervalMs * 100.0);
     std::printf("  errors              %8.0f\n",
-                double(station.state().Stats[WindowState::Errors]));
+                double(station.check().statistics()[Statistics::Errors]));
     Summary::print(QStringLiteral("loop-back response, median of %1").arg(times.size()),
                    Summary::number(percentile(sorted, 0.5), 3, QStringLiteral("ms")), QString(),
-                   QStringLiteral("poll interval %1 ms").arg(FeedbackCheck::kPollInterval.count()),
+                   QStringLiteral("poll interval %1 ms").arg(LoopbackCheck::kPollInterval.count()),
                    Summary::Status::NoTarget);
     Summary::print(QStringLiteral("loop-back probe spacing error"),
                    QString::asprintf("%+.3f%%", (spacing - intervalMs) / intervalMs * 100.0),

@@ -235,57 +235,57 @@ int runPair(int minutes, int intervalMs)
         say("pair: cannot open port 1: %s\n", qPrintable(checking.form->port().errorString()));
         return 1;
     }
-    FeedbackCheck &check = checking.form->feedbackCheck();
+    LoopbackCheck &check = checking.form->check();
     qint64 probes = 0;
-    QObject::connect(&check, &FeedbackCheck::probeSent, [&] { ++probes; });
+    QObject::connect(&check, &LoopbackCheck::probeSent, [&] { ++probes; });
 
     // The send button's own copy comes back as well; it is taken in before the
     // check starts, so that every probe is matched with its own echo.
     Controls::setBoxText(checking.c().Text2, kPairText);
-    checking.form->portControl().click(PortControl::Send);
+    checking.form->controls().Command1[Form1::Send]->click();
     runEventsFor(kSettle);
     checking.form->port().input();
     checking.c().Check1->setChecked(true);
     checking.c().Text4->setText(QString::number(intervalMs));
-    check.click();
+    checking.form->controls().Command2->click();
 
     say("pair: %d min, probe every %d ms, text %s (%lld bytes)\n", minutes, intervalMs,
         qPrintable(kPairText),
         static_cast<long long>(Cp932::encode(PlmMod1::UnescapeCodes(kPairText)).size()));
 
-    const auto &stats = checking.state().Stats;
+    const auto &stats = checking.check().statistics().values;
     MemoryLog memory;
     float previousCount = 0;
     int stalls = 0;
     Sampler sampler(std::chrono::minutes(minutes), kPairSamplePeriod, [&](qint64 elapsedMs) {
         const long rss = rssKb();
         memory.take(elapsedMs, rss);
-        const float count = stats[WindowState::Count];
+        const float count = stats[Statistics::Count];
         if (elapsedMs > 0 && count == previousCount)
             ++stalls;
         previousCount = count;
         say("pair  %5.1f min  exchanges %8.0f  errors %4.0f  rss %7ld kB  heap %7ld kB\n",
-            minutesOf(elapsedMs), double(count), double(stats[WindowState::Errors]), rss,
+            minutesOf(elapsedMs), double(count), double(stats[Statistics::Errors]), rss,
             heapInUseKb());
     });
     sampler.run();
 
     const bool bothOpen = checking.isOpen() && answering.isOpen();
-    if (checking.state().Running != 0)
-        check.click();
+    if (checking.check().running())
+        checking.form->controls().Command2->click();
     runEventsFor(kSettle);
 
-    const double count = stats[WindowState::Count];
-    const double errors = stats[WindowState::Errors];
+    const double count = stats[Statistics::Count];
+    const double errors = stats[Statistics::Errors];
     say("pair summary: %d min at a %d ms interval\n", minutes, intervalMs);
     say("  probes sent         %lld\n", static_cast<long long>(probes));
     say("  exchanges           %.0f\n", count);
     say("  errors              %.0f\n", errors);
     if (count > 0)
         say("  response ms         min %.3f  mean %.3f  max %.3f\n",
-            double(stats[WindowState::MinTime]) * 1000.0,
-            double(stats[WindowState::TotalTime]) / count * 1000.0,
-            double(stats[WindowState::MaxTime]) * 1000.0);
+            double(stats[Statistics::MinTime]) * 1000.0,
+            double(stats[Statistics::TotalTime]) / count * 1000.0,
+            double(stats[Statistics::MaxTime]) * 1000.0);
     say("  bytes on the cable  %lld\n", static_cast<long long>(cable.bytesCarried()));
     say("  longest tick gap    %lld ms\n", static_cast<long long>(sampler.longestGapMs()));
     memory.print();
@@ -301,8 +301,8 @@ int runPair(int minutes, int intervalMs)
         why.push_back("a port closed during the run");
     memory.withinLimit(why);
 
-    checking.form->portControl().click(PortControl::Close);
-    answering.form->portControl().click(PortControl::Close);
+    checking.form->controls().Command1[Form1::Close]->click();
+    answering.form->controls().Command1[Form1::Close]->click();
     return verdict("pair", why);
 }
 
@@ -490,12 +490,12 @@ int runStray(int minutes, double bytesPerSecond)
         return 1;
     }
     station.answer(kStrayAnswerText);
-    const QString &rxBuffer = station.state().RxBuffer;
+    const QString &rxBuffer = station.check().received();
 
     say("stray: %d min, %.0f bytes/s of stray bytes (seed %u) into an answering station "
         "holding %s; receive buffer cap %lld chars\n",
         minutes, bytesPerSecond, kSeed, qPrintable(kStrayAnswerText),
-        static_cast<long long>(FeedbackCheck::kRxBufferCap));
+        static_cast<long long>(LoopbackCheck::kRxBufferCap));
 
     MemoryLog memory;
     // When the receive buffer first holds the cap, watched more finely than
@@ -504,7 +504,7 @@ int runStray(int minutes, double bytesPerSecond)
     QElapsedTimer sinceStart;
     QTimer capWatch;
     QObject::connect(&capWatch, &QTimer::timeout, [&] {
-        if (capReachedMs < 0 && rxBuffer.size() >= FeedbackCheck::kRxBufferCap)
+        if (capReachedMs < 0 && rxBuffer.size() >= LoopbackCheck::kRxBufferCap)
             capReachedMs = sinceStart.elapsed();
     });
     qint64 previousFed = 0;
@@ -563,7 +563,7 @@ int runStray(int minutes, double bytesPerSecond)
         why.push_back("the station's port closed during the run");
     memory.withinLimit(why);
 
-    station.form->portControl().click(PortControl::Close);
+    station.form->controls().Command1[Form1::Close]->click();
     return verdict("stray", why);
 }
 

@@ -219,7 +219,10 @@ void LoopbackCheck::giveUpIfLate()
     exchange.sequence = sequence_;
     exchange.at = QDateTime::currentDateTime();
     exchange.responseMs = std::chrono::duration<double, std::milli>(elapsed).count();
-    exchange.outcome = rxBuffer_.isEmpty() ? Exchange::Outcome::Lost : Exchange::Outcome::Error;
+    // A reply still on its way (nothing, or a beginning of the text) is lost;
+    // one that can no longer match is an error.
+    exchange.outcome =
+        expectedText().startsWith(rxBuffer_) ? Exchange::Outcome::Lost : Exchange::Outcome::Error;
     exchange.received = rxBuffer_;
     if (exchange.outcome == Exchange::Outcome::Lost)
         ++stats_.lost;

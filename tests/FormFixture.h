@@ -40,5 +40,5 @@ struct FakeForm {
     }
 
     Controls &c() { return form->controls(); }
-    WindowState &state() { return form->state(); }
+    LoopbackCheck &check() { return form->check(); }
 };

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FeedbackCheck.h"
 #include "Form1.h"
-#include "PortControl.h"
+#include "LoopbackCheck.h"
+#include "PortSession.h"
 #include "QtSerialPort.h"
 #include "QtTimer.h"
 #include "SteadyClock.h"
@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 
 #include <memory>
 
@@ -30,13 +31,13 @@ struct RealStation {
     }
 
     Controls &c() { return form->controls(); }
-    WindowState &state() { return form->state(); }
+    LoopbackCheck &check() { return form->check(); }
     bool isOpen() { return form->port().isOpen(); }
 
     bool open(int portNumber)
     {
         c().Text1_5->setText(QString::number(portNumber));
-        form->portControl().click(PortControl::Open);
+        form->controls().Command1[Form1::Open]->click();
         return form->port().isOpen();
     }
 
@@ -44,8 +45,8 @@ struct RealStation {
     void answer(const QString &text)
     {
         Controls::setBoxText(c().Text2, text);
-        form->portControl().click(PortControl::Receive);
-        form->feedbackCheck().click();
+        form->controls().Command1[Form1::Receive]->click();
+        form->controls().Command2->click();
     }
 
     // A checking station: text sent once, check ticked, started.
@@ -54,7 +55,7 @@ struct RealStation {
         Controls::setBoxText(c().Text2, text);
         c().Check1->setChecked(true);
         c().Text4->setText(QString::number(intervalMs));
-        form->portControl().click(PortControl::Send);
-        form->feedbackCheck().click();
+        form->controls().Command1[Form1::Send]->click();
+        form->controls().Command2->click();
     }
 };

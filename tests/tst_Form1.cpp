@@ -1,6 +1,7 @@
 // The window as it starts: controls, captions, places, defaults and state.
 #include "CaptionButton.h"
 #include "FormFixture.h"
+#include "LoopbackCheck.h"
 #include "PortFolder.h"
 #include "PtyPair.h"
 
@@ -32,7 +33,6 @@ private slots:
     void portButtonsStartClosed();
     void checkColumnStartsIdle();
     void stateStartsEmpty();
-    void statisticsResetSetsHighMinimum();
     void tabOrderFollowsTabIndexes();
     void pgFontOnMarkedControls_data();
     void pgFontOnMarkedControls();
@@ -205,23 +205,13 @@ void TestForm1::checkColumnStartsIdle()
 void TestForm1::stateStartsEmpty()
 {
     FakeForm f;
-    const WindowState &s = f.state();
-    QCOMPARE(s.Mode, qint16(0));
-    QCOMPARE(s.Running, quint8(0));
-    QCOMPARE(s.Waiting, quint8(0));
-    QCOMPARE(s.SendTime.count(), 0);
-    QVERIFY(s.RxBuffer.isEmpty());
-    for (float v : s.Stats)
+    const LoopbackCheck &check = f.form->check();
+    QCOMPARE(check.mode(), LoopbackCheck::Mode::Idle);
+    QVERIFY(!check.running());
+    QVERIFY(!check.waiting());
+    QVERIFY(check.received().isEmpty());
+    for (float v : check.statistics().values)
         QCOMPARE(v, 0.0f);
-}
-
-void TestForm1::statisticsResetSetsHighMinimum()
-{
-    WindowState s;
-    s.Stats = {1, 2, 3, 4, 5, 6};
-    s.resetStats();
-    const std::array<float, 6> expected = {0, 0, 0, 99999, 0, 0};
-    QCOMPARE(s.Stats, expected);
 }
 
 void TestForm1::tabOrderFollowsTabIndexes()

@@ -3,8 +3,9 @@
 // real pseudo-terminals for what reaches the line.
 #include "FakeSerialPort.h"
 #include "FormFixture.h"
-#include "PortControl.h"
+#include "LoopbackCheck.h"
 #include "PortFolder.h"
+#include "PortSession.h"
 #include "PtyPair.h"
 #include "QtSerialPort.h"
 
@@ -60,7 +61,7 @@ QString receiveUntil(RealForm &f, const QString &expected)
     QElapsedTimer timer;
     timer.start();
     while (seen.size() < expected.size() && timer.elapsed() < kWaitMs) {
-        f.click(PortControl::Receive);
+        f.click(Form1::Receive);
         seen += Controls::boxText(f.c().Text3);
         if (seen.size() < expected.size())
             QTest::qWait(10);
@@ -129,29 +130,29 @@ void TestPortControl::openFailureKeepsButtonsAndSaysSo()
     if (combo >= 0)
         f.c().Combo1[combo]->setEditText(comboText);
     f.port->setBusy(busy);
-    f.state().Mode = 2;
+    f.form->check().receiveOnce(); // echo mode
     Controls::setBoxText(f.c().Text3, QStringLiteral("earlier text"));
 
-    f.form->portControl().click(PortControl::Open);
+    f.form->controls().Command1[Form1::Open]->click();
 
     QVERIFY(!f.port->isOpen());
     QCOMPARE(buttonStates(f.c()), kClosed);
     QCOMPARE(Controls::boxText(f.c().Text3), QStringLiteral("ポートＮｏが違います"));
-    QCOMPARE(f.state().Mode, qint16(2));
+    QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Echo);
 }
 
 void TestPortControl::openWithDefaults()
 {
     FakeForm f;
-    f.state().Mode = 1;
-    f.form->portControl().click(PortControl::Open);
+    f.form->check().sendOnce(); // feedback mode
+    f.form->controls().Command1[Form1::Open]->click();
 
     QVERIFY(f.port->isOpen());
     QCOMPARE(f.port->commPort(), 1);
     QCOMPARE(f.port->settings(), QStringLiteral("9600,N,8,1"));
     QCOMPARE(f.port->handshaking(), 1);
     QCOMPARE(buttonStates(f.c()), kOpen);
-    QCOMPARE(f.state().Mode, qint16(0));
+    QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Idle);
 }
 
 void TestPortControl::openPassesTypedValuesThrough()
@@ -163,7 +164,7 @@ void TestPortControl::openPassesTypedValuesThrough()
     f.c().Combo1[2]->setCurrentIndex(1); // E
     f.c().Combo1[3]->setCurrentIndex(1); // 2
     f.c().Combo1[4]->setCurrentIndex(3);
-    f.form->portControl().click(PortControl::Open);
+    f.form->controls().Command1[Form1::Open]->click();
 
     QVERIFY(f.port->isOpen());
     QCOMPARE(f.port->commPort(), 2);
@@ -175,85 +176,84 @@ void TestPortControl::openPassesTypedValuesThrough()
 void TestPortControl::sendTransmitsUnescapedTextAndEntersFeedbackMode()
 {
     FakeForm f;
-    f.form->portControl().click(PortControl::Open);
-    f.state().Stats = {1, 2, 3, 4, 5, 6};
+    f.form->controls().Command1[Form1::Open]->click();
     Controls::setBoxText(f.c().Text2, QStringLiteral("A[13]"));
 
-    f.form->portControl().click(PortControl::Send);
+    f.form->controls().Command1[Form1::Send]->click();
 
     QCOMPARE(f.port->written(), QByteArray("\x41\x0d"));
-    QCOMPARE(f.state().Mode, qint16(1));
+    QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Feedback);
     const std::array<float, 6> reset = {0, 0, 0, 99999, 0, 0};
-    QCOMPARE(f.state().Stats, reset);
-    QCOMPARE(f.state().Waiting, quint8(0));
+    QCOMPARE(f.check().statistics().values, reset);
+    QCOMPARE(f.check().waiting(), bool(0));
     QCOMPARE(f.timer1->interval(), 0);
     QCOMPARE(f.timer2->interval(), 0);
 
     // A line break typed in the box goes out as CR LF, Japanese as code page 932.
     f.port->clearWritten();
     f.c().Text2->setPlainText(QStringLiteral("あ\nB"));
-    f.form->portControl().click(PortControl::Send);
+    f.form->controls().Command1[Form1::Send]->click();
     QCOMPARE(f.port->written(), QByteArray("\x82\xa0\r\nB"));
 }
 
 void TestPortControl::receiveShowsEscapedArrivalsAndEntersEchoMode()
 {
     FakeForm f;
-    f.form->portControl().click(PortControl::Open);
+    f.form->controls().Command1[Form1::Open]->click();
     f.port->feed(QByteArray("\x4f\x4b\x0d\x0a"));
-    f.form->portControl().click(PortControl::Receive);
+    f.form->controls().Command1[Form1::Receive]->click();
     QCOMPARE(Controls::boxText(f.c().Text3), QStringLiteral("OK[13][10]"));
-    QCOMPARE(f.state().Mode, qint16(2));
+    QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Echo);
 
     // Nothing arrived since: the box is emptied.
-    f.form->portControl().click(PortControl::Receive);
+    f.form->controls().Command1[Form1::Receive]->click();
     QCOMPARE(Controls::boxText(f.c().Text3), QString());
-    QCOMPARE(f.state().Mode, qint16(2));
+    QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Echo);
 }
 
 void TestPortControl::receiveHoldsASplitDoubleByteCharacter()
 {
     FakeForm f;
-    f.form->portControl().click(PortControl::Open);
+    f.form->controls().Command1[Form1::Open]->click();
     f.port->feed(QByteArray("A\x82"));
-    f.form->portControl().click(PortControl::Receive);
+    f.form->controls().Command1[Form1::Receive]->click();
     QCOMPARE(Controls::boxText(f.c().Text3), QStringLiteral("A"));
     f.port->feed(QByteArray("\xa0"));
-    f.form->portControl().click(PortControl::Receive);
+    f.form->controls().Command1[Form1::Receive]->click();
     QCOMPARE(Controls::boxText(f.c().Text3), QStringLiteral("[-32096]"));
 }
 
 void TestPortControl::closeReturnsToClosedStateAndKeepsMode()
 {
     FakeForm f;
-    f.form->portControl().click(PortControl::Open);
-    f.form->portControl().click(PortControl::Send);
-    f.form->portControl().click(PortControl::Close);
+    f.form->controls().Command1[Form1::Open]->click();
+    f.form->controls().Command1[Form1::Send]->click();
+    f.form->controls().Command1[Form1::Close]->click();
     QVERIFY(!f.port->isOpen());
     QCOMPARE(buttonStates(f.c()), kClosed);
-    QCOMPARE(f.state().Mode, qint16(1));
+    QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Feedback);
 
-    f.form->portControl().click(PortControl::Open);
+    f.form->controls().Command1[Form1::Open]->click();
     QVERIFY(f.port->isOpen());
     QCOMPARE(buttonStates(f.c()), kOpen);
-    QCOMPARE(f.state().Mode, qint16(0));
+    QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Idle);
 }
 
 void TestPortControl::lostPortClosesButtonsAndSaysSoOnce()
 {
     FakeForm f;
     f.c().Text1_5->setText(QStringLiteral("2"));
-    f.form->portControl().click(PortControl::Open);
-    f.form->portControl().click(PortControl::Receive);
+    f.form->controls().Command1[Form1::Open]->click();
+    f.form->controls().Command1[Form1::Receive]->click();
     f.port->loseDevice();
     QCOMPARE(buttonStates(f.c()), kClosed);
-    QCOMPARE(Controls::boxText(f.c().Text3), PortControl::lostMessage(2));
+    QCOMPARE(Controls::boxText(f.c().Text3), Form1::lostMessage(2));
     QVERIFY(Controls::boxText(f.c().Text3).contains(u'2'));
-    QCOMPARE(f.state().Mode, qint16(2));
+    QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Echo);
     QCOMPARE(f.port->closes(), 1);
 
     // Open works again once the device is back.
-    f.form->portControl().click(PortControl::Open);
+    f.form->controls().Command1[Form1::Open]->click();
     QVERIFY(f.port->isOpen());
 }
 
@@ -300,7 +300,7 @@ void TestPortControl::realOpenAppliesSettingsToTheDevice()
     f.c().Combo1[0]->setEditText(baud);
     f.c().Combo1[3]->setEditText(stopBits);
     f.c().Combo1[4]->setCurrentIndex(handshaking);
-    f.click(PortControl::Open);
+    f.click(Form1::Open);
 
     QVERIFY2(f.port->isOpen(), qPrintable(f.port->errorString()));
     QCOMPARE(buttonStates(f.c()), kOpen);
@@ -324,10 +324,10 @@ void TestPortControl::realOpenFailsOnSettingsThePtyCannotTake()
     for (int box : {1, 2}) { // 7 data bits, then even parity
         RealForm f;
         f.c().Combo1[box]->setCurrentIndex(1);
-        f.click(PortControl::Open);
+        f.click(Form1::Open);
         QVERIFY(!f.port->isOpen());
         QCOMPARE(buttonStates(f.c()), kClosed);
-        QCOMPARE(Controls::boxText(f.c().Text3), PortControl::openFailedMessage());
+        QCOMPARE(Controls::boxText(f.c().Text3), Form1::openFailedMessage());
     }
 }
 
@@ -336,10 +336,10 @@ void TestPortControl::realOpenFailsOnMissingDevice()
     PortFolder folder;
     QVERIFY(folder.map(1, QStringLiteral("/dev/commcheck-no-such-device")));
     RealForm f;
-    f.click(PortControl::Open);
+    f.click(Form1::Open);
     QVERIFY(!f.port->isOpen());
     QCOMPARE(buttonStates(f.c()), kClosed);
-    QCOMPARE(Controls::boxText(f.c().Text3), PortControl::openFailedMessage());
+    QCOMPARE(Controls::boxText(f.c().Text3), Form1::openFailedMessage());
 }
 
 void TestPortControl::realOpenFailsOnBusyDeviceAndLeavesHolderAlone()
@@ -350,18 +350,18 @@ void TestPortControl::realOpenFailsOnBusyDeviceAndLeavesHolderAlone()
     QVERIFY(folder.map(1, pty.slavePath()));
 
     RealForm holder;
-    holder.click(PortControl::Open);
+    holder.click(Form1::Open);
     QVERIFY2(holder.port->isOpen(), qPrintable(holder.port->errorString()));
 
     RealForm second;
-    second.click(PortControl::Open);
+    second.click(Form1::Open);
     QVERIFY(!second.port->isOpen());
     QCOMPARE(buttonStates(second.c()), kClosed);
-    QCOMPARE(Controls::boxText(second.c().Text3), PortControl::openFailedMessage());
+    QCOMPARE(Controls::boxText(second.c().Text3), Form1::openFailedMessage());
 
     // The holder still talks on the line both ways.
     Controls::setBoxText(holder.c().Text2, QStringLiteral("HI"));
-    holder.click(PortControl::Send);
+    holder.click(Form1::Send);
     QCOMPARE(pty.read(2, kWaitMs), QByteArray("HI"));
     QVERIFY(pty.write("YO"));
     QCOMPARE(receiveUntil(holder, QStringLiteral("YO")), QStringLiteral("YO"));
@@ -375,12 +375,12 @@ void TestPortControl::realSendPutsBytesOnTheLine()
     QVERIFY(folder.map(1, pty.slavePath()));
 
     RealForm f;
-    f.click(PortControl::Open);
+    f.click(Form1::Open);
     QVERIFY2(f.port->isOpen(), qPrintable(f.port->errorString()));
     Controls::setBoxText(f.c().Text2, QStringLiteral("A[13]"));
-    f.click(PortControl::Send);
+    f.click(Form1::Send);
     QCOMPARE(pty.read(2, kWaitMs), QByteArray("\x41\x0d"));
-    QCOMPARE(f.form->state().Mode, qint16(1));
+    QCOMPARE(f.form->check().mode(), LoopbackCheck::Mode::Feedback);
     // Nothing more than those two bytes.
     QCOMPARE(pty.readFor(100), QByteArray());
 }
@@ -393,11 +393,11 @@ void TestPortControl::realReceiveShowsBracketedCodes()
     QVERIFY(folder.map(1, pty.slavePath()));
 
     RealForm f;
-    f.click(PortControl::Open);
+    f.click(Form1::Open);
     QVERIFY2(f.port->isOpen(), qPrintable(f.port->errorString()));
     QVERIFY(pty.write(QByteArray("\x4f\x4b\x0d\x0a")));
     QCOMPARE(receiveUntil(f, QStringLiteral("OK[13][10]")), QStringLiteral("OK[13][10]"));
-    QCOMPARE(f.form->state().Mode, qint16(2));
+    QCOMPARE(f.form->check().mode(), LoopbackCheck::Mode::Echo);
 }
 
 void TestPortControl::realReceiveJoinsASplitDoubleByteCharacter()
@@ -408,7 +408,7 @@ void TestPortControl::realReceiveJoinsASplitDoubleByteCharacter()
     QVERIFY(folder.map(1, pty.slavePath()));
 
     RealForm f;
-    f.click(PortControl::Open);
+    f.click(Form1::Open);
     QVERIFY2(f.port->isOpen(), qPrintable(f.port->errorString()));
     QVERIFY(pty.write(QByteArray("X\x82")));
     QCOMPARE(receiveUntil(f, QStringLiteral("X")), QStringLiteral("X"));
@@ -424,19 +424,19 @@ void TestPortControl::realCloseAndReopen()
     QVERIFY(folder.map(1, pty.slavePath()));
 
     RealForm f;
-    f.click(PortControl::Open);
+    f.click(Form1::Open);
     QVERIFY2(f.port->isOpen(), qPrintable(f.port->errorString()));
-    f.click(PortControl::Close);
+    f.click(Form1::Close);
     QVERIFY(!f.port->isOpen());
     QCOMPARE(buttonStates(f.c()), kClosed);
 
     // Closed means released: another window can take the port now.
     RealForm other;
-    other.click(PortControl::Open);
+    other.click(Form1::Open);
     QVERIFY2(other.port->isOpen(), qPrintable(other.port->errorString()));
-    other.click(PortControl::Close);
+    other.click(Form1::Close);
 
-    f.click(PortControl::Open);
+    f.click(Form1::Open);
     QVERIFY2(f.port->isOpen(), qPrintable(f.port->errorString()));
     QCOMPARE(buttonStates(f.c()), kOpen);
 }
@@ -450,7 +450,7 @@ void TestPortControl::realPulledCableClosesThePortOnce()
 
     RealForm f;
     f.c().Text1_5->setText(QStringLiteral("3"));
-    f.click(PortControl::Open);
+    f.click(Form1::Open);
     QVERIFY2(f.port->isOpen(), qPrintable(f.port->errorString()));
 
     int losses = 0;
@@ -458,7 +458,7 @@ void TestPortControl::realPulledCableClosesThePortOnce()
     pty.closeMaster();
     QTRY_COMPARE_WITH_TIMEOUT(losses, 1, kWaitMs);
     QCOMPARE(buttonStates(f.c()), kClosed);
-    QCOMPARE(Controls::boxText(f.c().Text3), PortControl::lostMessage(3));
+    QCOMPARE(Controls::boxText(f.c().Text3), Form1::lostMessage(3));
     QVERIFY(!f.port->isOpen());
     QTest::qWait(300);
     QCOMPARE(losses, 1);
@@ -468,7 +468,7 @@ void TestPortControl::realPulledCableClosesThePortOnce()
     QVERIFY2(replacement.isValid(), qPrintable(replacement.error()));
     QVERIFY(folder.unmap(3));
     QVERIFY(folder.map(3, replacement.slavePath()));
-    f.click(PortControl::Open);
+    f.click(Form1::Open);
     QVERIFY2(f.port->isOpen(), qPrintable(f.port->errorString()));
 }
 

@@ -35,9 +35,8 @@ struct ButtonStates {
 
 ButtonStates buttonStates(Controls &c)
 {
-    return {c.Command1[PortControl::Open]->isEnabled(), c.Command1[PortControl::Send]->isEnabled(),
-            c.Command1[PortControl::Receive]->isEnabled(),
-            c.Command1[PortControl::Close]->isEnabled()};
+    return {c.Command1[Form1::Open]->isEnabled(), c.Command1[Form1::Send]->isEnabled(),
+            c.Command1[Form1::Receive]->isEnabled(), c.Command1[Form1::Close]->isEnabled()};
 }
 
 constexpr ButtonStates kClosed{true, false, false, false};
@@ -111,7 +110,7 @@ void TestPortLoss::pulledCableIsHandledOnce()
     if (moment == Moment::Checking) {
         // The far side never answers: the probe stays outstanding.
         station.check(kText, probeMs);
-        QTRY_VERIFY_WITH_TIMEOUT(station.state().Waiting == 1, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(station.check().waiting(), kWaitMs);
         QVERIFY(station.form->pollTimer().isRunning());
     } else if (moment == Moment::Answering) {
         station.answer(kText);
@@ -125,13 +124,13 @@ void TestPortLoss::pulledCableIsHandledOnce()
     switch (moment) {
     case Moment::DuringSend:
         Controls::setBoxText(c.Text2, kText);
-        station.form->portControl().click(PortControl::Send);
+        station.form->controls().Command1[Form1::Send]->click();
         break;
     case Moment::DuringReceive:
-        station.form->portControl().click(PortControl::Receive);
+        station.form->controls().Command1[Form1::Receive]->click();
         break;
     case Moment::DuringClose:
-        station.form->portControl().click(PortControl::Close);
+        station.form->controls().Command1[Form1::Close]->click();
         break;
     default:
         break;
@@ -150,7 +149,7 @@ void TestPortLoss::pulledCableIsHandledOnce()
     QVERIFY(!station.isOpen());
     QCOMPARE(buttonStates(c), kClosed);
     QCOMPARE(Controls::boxText(c.Text3),
-             lossShown ? PortControl::lostMessage(kPortNumber) : Controls::boxText(c.Text3));
+             lossShown ? Form1::lostMessage(kPortNumber) : Controls::boxText(c.Text3));
     if (lossShown)
         QCOMPARE(Controls::boxText(c.Text3).count(QStringLiteral("接続が切れました")), 1);
     QVERIFY2(cpuUsed < 250, qPrintable(QStringLiteral("%1 ms of CPU in 500 ms").arg(cpuUsed)));
@@ -161,8 +160,8 @@ void TestPortLoss::pulledCableIsHandledOnce()
         // check itself still runs, sending nothing until the port is back.
         QCOMPARE(station.form->probeTimer().interval(), probeMs);
         QVERIFY(!station.form->pollTimer().isRunning());
-        QCOMPARE(station.state().Waiting, qint16(0));
-        QCOMPARE(station.state().Running, qint16(1));
+        QCOMPARE(station.check().waiting(), bool(0));
+        QCOMPARE(station.check().running(), bool(1));
         QCOMPARE(c.Command2->text(), QStringLiteral("終了"));
     } else if (moment == Moment::Answering) {
         // The poller runs on and does nothing with the port closed.
@@ -178,16 +177,16 @@ void TestPortLoss::pulledCableIsHandledOnce()
     pty = std::make_unique<PtyPair>();
     QVERIFY2(pty->isValid(), qPrintable(pty->error()));
     QVERIFY(folder.map(kPortNumber, pty->slavePath()));
-    station.form->portControl().click(PortControl::Open);
+    station.form->controls().Command1[Form1::Open]->click();
     QVERIFY2(station.isOpen(), qPrintable(station.form->port().errorString()));
     Controls::setBoxText(c.Text2, QStringLiteral("UP"));
-    station.form->portControl().click(PortControl::Send);
+    station.form->controls().Command1[Form1::Send]->click();
     // A check still running sends again once the text has been sent anew.
     const QByteArray sent = moment == Moment::Checking ? "UPUP" : "UP";
     QCOMPARE(pty->read(sent.size(), kWaitMs), sent);
     QVERIFY(pty->write("OK"));
     QVERIFY(pty->waitUntilDelivered(kWaitMs));
-    station.form->portControl().click(PortControl::Receive);
+    station.form->controls().Command1[Form1::Receive]->click();
     QTRY_VERIFY_WITH_TIMEOUT(Controls::boxText(c.Text3).endsWith(u"OK"), kWaitMs);
     QCOMPARE(losses, lossShown ? 1 : 0);
 }
@@ -226,16 +225,16 @@ void TestPortLoss::busyPortIsRefusedAndHolderKeepsIt()
     RealStation second;
     QVERIFY(!second.open(2));
     QCOMPARE(buttonStates(second.c()), kClosed);
-    QCOMPARE(Controls::boxText(second.c().Text3), PortControl::openFailedMessage());
+    QCOMPARE(Controls::boxText(second.c().Text3), Form1::openFailedMessage());
 
     // The holder keeps its port and its line.
     QVERIFY(holder.isOpen());
     Controls::setBoxText(holder.c().Text2, QStringLiteral("HI"));
-    holder.form->portControl().click(PortControl::Send);
+    holder.form->controls().Command1[Form1::Send]->click();
     QCOMPARE(pty.read(2, kWaitMs), QByteArray("HI"));
     QVERIFY(pty.write("YO"));
     QVERIFY(pty.waitUntilDelivered(kWaitMs));
-    holder.form->portControl().click(PortControl::Receive);
+    holder.form->controls().Command1[Form1::Receive]->click();
     QTRY_VERIFY_WITH_TIMEOUT(Controls::boxText(holder.c().Text3).endsWith(u"YO"), kWaitMs);
 }
 
@@ -289,15 +288,15 @@ void TestPortLoss::burstOfHostileBytesIsReadInOnePoll()
     QTRY_COMPARE_WITH_TIMEOUT(pty.pendingAtSlave(), qsizetype(0), kWaitMs);
     QTest::qWait(20);
 
-    station.form->feedbackCheck().poll();
+    station.form->check().poll();
 
     // Kept up to the cap, from the start, shown the bracketed way; the
     // whole burst was taken by that one poll.
-    QCOMPARE(station.state().RxBuffer.size(), FeedbackCheck::kRxBufferCap);
-    QVERIFY(station.state().RxBuffer.startsWith(shownAs + shownAs));
+    QCOMPARE(station.check().received().size(), LoopbackCheck::kRxBufferCap);
+    QVERIFY(station.check().received().startsWith(shownAs + shownAs));
     QCOMPARE(station.form->port().input(), QString());
     QVERIFY(station.isOpen());
-    QCOMPARE(station.state().Mode, qint16(2));
+    QCOMPARE(station.check().mode(), LoopbackCheck::Mode::Echo);
 }
 
 QTEST_MAIN(TestPortLoss)

@@ -5,6 +5,7 @@
 #include "StationFixture.h"
 
 #include <QLabel>
+#include <QPushButton>
 #include <QTest>
 
 #include <vector>
@@ -33,35 +34,35 @@ void TestTwoStations::checkingAndAnsweringStationsAgree()
 
     // Every response time as it is recorded, to check the running figures.
     std::vector<float> times;
-    QObject::connect(&checking.form->feedbackCheck(), &FeedbackCheck::exchangeCompleted,
-                     [&] { times.push_back(checking.state().Stats[WindowState::LastTime]); });
+    QObject::connect(&checking.form->check(), &LoopbackCheck::exchangeCompleted,
+                     [&] { times.push_back(checking.check().statistics()[Statistics::LastTime]); });
 
     checking.check(text, 100);
     QTest::qWait(2000);
-    checking.form->feedbackCheck().click(); // stop
+    checking.form->controls().Command2->click(); // stop
     QTest::qWait(200);
 
-    const auto &stats = checking.state().Stats;
+    const auto &stats = checking.check().statistics().values;
     QVERIFY2(times.size() >= 5, qPrintable(QStringLiteral("only %1 exchanges").arg(times.size())));
-    QCOMPARE(stats[WindowState::Count], float(times.size()));
-    QCOMPARE(stats[WindowState::Errors], 0.0f);
-    QCOMPARE(checking.c().Label4[WindowState::Errors]->text(), QStringLiteral("0"));
-    QCOMPARE(checking.c().Label4[WindowState::Count]->text(), QString::number(times.size()));
+    QCOMPARE(stats[Statistics::Count], float(times.size()));
+    QCOMPARE(stats[Statistics::Errors], 0.0f);
+    QCOMPARE(checking.c().Label4[Statistics::Errors]->text(), QStringLiteral("0"));
+    QCOMPARE(checking.c().Label4[Statistics::Count]->text(), QString::number(times.size()));
 
     float sum = 0;
     for (float t : times) {
         QVERIFY(t > 0);
         sum = float(double(sum) + double(t));
     }
-    QCOMPARE(stats[WindowState::TotalTime], sum);
-    QCOMPARE(stats[WindowState::MaxTime], *std::max_element(times.begin(), times.end()));
-    QCOMPARE(stats[WindowState::MinTime], *std::min_element(times.begin(), times.end()));
-    QVERIFY(stats[WindowState::MinTime] <= stats[WindowState::LastTime]);
-    QVERIFY(stats[WindowState::LastTime] <= stats[WindowState::MaxTime]);
+    QCOMPARE(stats[Statistics::TotalTime], sum);
+    QCOMPARE(stats[Statistics::MaxTime], *std::max_element(times.begin(), times.end()));
+    QCOMPARE(stats[Statistics::MinTime], *std::min_element(times.begin(), times.end()));
+    QVERIFY(stats[Statistics::MinTime] <= stats[Statistics::LastTime]);
+    QVERIFY(stats[Statistics::LastTime] <= stats[Statistics::MaxTime]);
 
     // The answering side saw the text arrive and kept answering.
     QCOMPARE(Controls::boxText(answering.c().Text3).right(8), QStringLiteral("[-32096]"));
-    QCOMPARE(answering.state().Mode, qint16(2));
+    QCOMPARE(answering.check().mode(), LoopbackCheck::Mode::Echo);
     QVERIFY(cable.bytesCarried() >= qint64(2 * times.size() * 6));
 }
 

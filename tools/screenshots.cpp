@@ -109,14 +109,14 @@ bool saveLoopBackCheck(const QDir &folder)
 
     checking.check(kCheckText, kCheckIntervalMs);
     QTest::qWait(int(kCheckLength.count()));
-    checking.form->feedbackCheck().click(); // stop
+    checking.form->controls().Command2->click(); // stop
     QTest::qWait(int(kSettleAfterStop.count()));
 
-    const auto &stats = checking.state().Stats;
-    if (stats[WindowState::Count] < 1 || stats[WindowState::Errors] != 0)
+    const auto &stats = checking.check().statistics().values;
+    if (stats[Statistics::Count] < 1 || stats[Statistics::Errors] != 0)
         return fail(QStringLiteral("the check went wrong: %1 exchanges, %2 errors")
-                        .arg(checking.c().Label4[WindowState::Count]->text(),
-                             checking.c().Label4[WindowState::Errors]->text()));
+                        .arg(checking.c().Label4[Statistics::Count]->text(),
+                             checking.c().Label4[Statistics::Errors]->text()));
 
     return save(*checking.form, folder, QStringLiteral("demo-checking.png")) &&
            save(*answering.form, folder, QStringLiteral("demo-answering.png"));

@@ -2,11 +2,13 @@
 
 #include "CaptionButton.h"
 #include "Clock.h"
-#include "FeedbackCheck.h"
 #include "FileCommands.h"
-#include "PortControl.h"
+#include "LoopbackCheck.h"
+#include "NumberText.h"
+#include "PlmMod1.h"
 #include "PortHints.h"
 #include "PortLocator.h"
+#include "PortSession.h"
 #include "PortSurvey.h"
 #include "SerialPort.h"
 #include "Timer.h"
@@ -153,17 +155,7 @@ Form1::Form1(PlatformServices services, QWidget *parent)
     // The port hints are worked out each time they are shown.
     controls_.Text1_5->installEventFilter(this);
 
-    portControl_ = std::make_unique<PortControl>(controls_, state_, *services_.MSComm1);
-    for (int i = 0; i < static_cast<int>(controls_.Command1.size()); ++i)
-        connect(controls_.Command1[i], &QPushButton::clicked, this,
-                [this, i] { portControl_->click(i); });
-
-    feedbackCheck_ =
-        std::make_unique<FeedbackCheck>(controls_, state_, *services_.MSComm1, *services_.clock,
-                                        *services_.Timer1, *services_.Timer2);
-    connect(controls_.Command2, &QPushButton::clicked, this, [this] { feedbackCheck_->click(); });
-    connect(services_.Timer1.get(), &Timer::timeout, this, [this] { feedbackCheck_->probe(); });
-    connect(services_.Timer2.get(), &Timer::timeout, this, [this] { feedbackCheck_->poll(); });
+    bindEngine();
 
     if (services_.CommonDialog1) {
         fileCommands_ = std::make_unique<FileCommands>(controls_, *services_.CommonDialog1);
@@ -291,6 +283,96 @@ void Form1::nameForAssistiveTools()
                 caption->setBuddy(value);
         }
     }
+}
+
+QString Form1::openFailedMessage()
+{
+    return QStringLiteral("ポートＮｏが違います");
+}
+
+QString Form1::lostMessage(int portNumber)
+{
+    return QStringLiteral("ポート%1との接続が切れました").arg(portNumber);
+}
+
+void Form1::bindEngine()
+{
+    Controls &c = controls_;
+    SerialPort &port = *services_.MSComm1;
+    session_ = std::make_unique<PortSession>(port);
+    check_ = std::make_unique<LoopbackCheck>(port, *services_.clock, *services_.Timer1,
+                                             *services_.Timer2);
+    // The send box is read afresh at every send and comparison.
+    check_->setTextSource([box = c.Text2] { return Controls::boxText(box); });
+    check_->setProbesEnabled(c.Check1->isChecked());
+    connect(c.Check1, &QCheckBox::toggled, check_.get(), &LoopbackCheck::setProbesEnabled);
+
+    connect(c.Command1[Open], &QPushButton::clicked, this, &Form1::openPort);
+    connect(c.Command1[Send], &QPushButton::clicked, check_.get(), &LoopbackCheck::sendOnce);
+    connect(c.Command1[Receive], &QPushButton::clicked, check_.get(), &LoopbackCheck::receiveOnce);
+    connect(c.Command1[Close], &QPushButton::clicked, session_.get(), &PortSession::close);
+    connect(c.Command2, &QPushButton::clicked, this,
+            [this] { check_->startStop(NumberText::toInt32(controls_.Text4->text())); });
+
+    connect(session_.get(), &PortSession::opened, this, [this] {
+        showOpenButtons(true);
+        check_->portOpened();
+    });
+    connect(session_.get(), &PortSession::closed, this, [this] { showOpenButtons(false); });
+    // The port has already closed itself; the window follows, and says so
+    // once, after what the receive box holds: nothing received is lost to
+    // the message. The check and its timers are left as a close leaves them.
+    connect(session_.get(), &PortSession::lost, this, [this](int number) {
+        showOpenButtons(false);
+        Controls::appendBoxLine(controls_.Text3, lostMessage(number));
+    });
+
+    connect(check_.get(), &LoopbackCheck::runningChanged, this, [this](bool running) {
+        controls_.Command2->setText(running ? QStringLiteral("終了") : QStringLiteral("開始"));
+    });
+    connect(check_.get(), &LoopbackCheck::replyShown, this,
+            [this](const QString &text) { Controls::setBoxText(controls_.Text3, text); });
+    connect(check_.get(), &LoopbackCheck::statisticsChanged, this, &Form1::showStatistics);
+    // An error is shown as it is counted: a check stuck on a stray byte
+    // completes no exchange that would show it.
+    connect(check_.get(), &LoopbackCheck::errorCounted, this, [this](const Statistics &stats) {
+        controls_.Label4[Statistics::Errors]->setText(
+            NumberText::fromSingle(stats[Statistics::Errors]));
+    });
+}
+
+void Form1::openPort()
+{
+    // The settings text is baud, parity, data bits, stop bits: not the order
+    // of the boxes on the window, where data bits stand above parity.
+    enum Box { Baud = 0, DataBits = 1, Parity = 2, StopBits = 3, Handshaking = 4 };
+    const Controls &c = controls_;
+    const std::optional<qint16> number = NumberText::toInt16(c.Text1_5->text());
+    const QString settings =
+        QStringList{c.Combo1[Baud]->currentText(), c.Combo1[Parity]->currentText(),
+                    c.Combo1[DataBits]->currentText(), c.Combo1[StopBits]->currentText()}
+            .join(u',');
+    if (!number || !session_->open(*number, settings, Controls::listIndex(c.Combo1[Handshaking])))
+        Controls::setBoxText(c.Text3, openFailedMessage());
+}
+
+void Form1::showOpenButtons(bool portOpen)
+{
+    controls_.Command1[Open]->setEnabled(!portOpen);
+    controls_.Command1[Send]->setEnabled(portOpen);
+    controls_.Command1[Receive]->setEnabled(portOpen);
+    controls_.Command1[Close]->setEnabled(portOpen);
+}
+
+void Form1::showStatistics(const Statistics &stats)
+{
+    // Times in ms, each rounded to single precision before it becomes text.
+    for (int i = Statistics::LastTime; i <= Statistics::MinTime; ++i)
+        controls_.Label4[i]->setText(
+            NumberText::fromSingle(static_cast<float>(double(stats.values[i]) * 1000.0)));
+    controls_.Label4[Statistics::Count]->setText(NumberText::fromSingle(stats[Statistics::Count]));
+    controls_.Label4[Statistics::Errors]->setText(
+        NumberText::fromSingle(stats[Statistics::Errors]));
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)

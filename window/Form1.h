@@ -2,18 +2,18 @@
 
 #include "Controls.h"
 #include "FileDialog.h" // whole: callers that leave the dialog out still destroy its holder
-#include "WindowState.h"
 
 #include <QWidget>
 
 #include <memory>
 
 class Clock;
-class FeedbackCheck;
 class FileCommands;
-class PortControl;
+class LoopbackCheck;
+class PortSession;
 class SerialPort;
 class Timer;
+struct Statistics;
 
 // The platform objects the window works through; the app passes the real
 // ones, tests pass fakes.
@@ -26,13 +26,15 @@ struct PlatformServices {
     std::unique_ptr<FileDialog> CommonDialog1;
 };
 
-// The one window: builds the controls at their fixed places, owns the window
-// state and the platform objects, and hands events to the handler classes.
+// The one window: builds the controls at their fixed places and binds them to
+// the check engine: clicks call the engine, its signals set the controls.
 class Form1 : public QWidget {
     Q_OBJECT
 public:
     // 15 twips to a logical pixel: the layout is given in twips.
     static constexpr int kTwipsPerPixel = 15;
+    // The port buttons, Command1(0) to Command1(3).
+    enum PortButton { Open = 0, Send = 1, Receive = 2, Close = 3 };
 
     explicit Form1(PlatformServices services, QWidget *parent = nullptr);
     ~Form1() override;
@@ -42,14 +44,18 @@ public:
     void load();
 
     Controls &controls() { return controls_; }
-    WindowState &state() { return state_; }
     SerialPort &port() { return *services_.MSComm1; }
-    PortControl &portControl() { return *portControl_; }
-    FeedbackCheck &feedbackCheck() { return *feedbackCheck_; }
+    PortSession &session() { return *session_; }
+    LoopbackCheck &check() { return *check_; }
     Timer &probeTimer() { return *services_.Timer1; }
     Timer &pollTimer() { return *services_.Timer2; }
     // Only on a window given a file dialog.
     FileCommands &fileCommands() { return *fileCommands_; }
+
+    // Shown in the receive box whenever opening fails, whatever the cause.
+    static QString openFailedMessage();
+    // Added to the receive box when an open port is lost.
+    static QString lostMessage(int portNumber);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -58,11 +64,14 @@ private:
     void buildControls();
     void nameForAssistiveTools();
     void setTabOrder();
+    void bindEngine();
+    void openPort();
+    void showOpenButtons(bool portOpen);
+    void showStatistics(const Statistics &statistics);
 
     PlatformServices services_;
     Controls controls_;
-    WindowState state_;
-    std::unique_ptr<PortControl> portControl_;
-    std::unique_ptr<FeedbackCheck> feedbackCheck_;
+    std::unique_ptr<PortSession> session_;
+    std::unique_ptr<LoopbackCheck> check_;
     std::unique_ptr<FileCommands> fileCommands_;
 };

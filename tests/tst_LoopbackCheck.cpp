@@ -1,0 +1,612 @@
+// The loop-back check and the echo responder alone, on a fake port, fake
+// timers and a fake clock: every state change, the statistics, the reply
+// timeout and precise timing.
+#include "FakeClock.h"
+#include "FakeSerialPort.h"
+#include "FakeTimer.h"
+#include "LoopbackCheck.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <optional>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A checking station: port open, probes enabled, the text sent once by
+// send().
+struct Station {
+    FakeSerialPort port;
+    FakeClock clock;
+    FakeTimer timer1; // probe timer
+    FakeTimer timer2; // poller
+    QString text;
+    LoopbackCheck check{port, clock, timer1, timer2};
+    QString shown; // what the last replyShown carried
+    QList<Exchange> exchanges;
+
+    explicit Station(const QString &typed = QStringLiteral("AB[13]")) : text(typed)
+    {
+        port.open();
+        check.setTextSource([this] { return text; });
+        check.setProbesEnabled(true);
+        check.portOpened();
+        QObject::connect(&check, &LoopbackCheck::replyShown,
+                         [this](const QString &reply) { shown = reply; });
+        QObject::connect(&check, &LoopbackCheck::exchangeCompleted,
+                         [this](const Exchange &e) { exchanges << e; });
+    }
+    void send()
+    {
+        check.sendOnce();
+        port.clearWritten();
+    }
+    void startStop(std::optional<qint32> intervalMs = 1000) { check.startStop(intervalMs); }
+    // The six figures as the window shows them: times in ms.
+    QStringList figures() const
+    {
+        QStringList list;
+        const auto &v = check.statistics().values;
+        for (int i = 0; i < 6; ++i) {
+            const float shownValue =
+                i <= Statistics::MinTime ? static_cast<float>(double(v[i]) * 1000.0) : v[i];
+            list << QString::number(double(shownValue), 'g', 7);
+        }
+        return list;
+    }
+    float stat(Statistics::Slot slot) const { return check.statistics()[slot]; }
+    // One full exchange: probe, the echo arrives after `delay`, a poll finds it.
+    void exchange(Clock::Duration delay, const QByteArray &echo)
+    {
+        timer1.fire();
+        clock.advance(delay);
+        port.feed(echo);
+        timer2.fire();
+    }
+};
+
+// An answering station on the same fakes.
+struct Answerer {
+    FakeSerialPort port;
+    FakeClock clock;
+    FakeTimer timer1;
+    FakeTimer timer2;
+    LoopbackCheck check{port, clock, timer1, timer2};
+
+    explicit Answerer(const QString &text)
+    {
+        port.open();
+        check.setText(text);
+        check.portOpened();
+        check.receiveOnce();
+        check.startStop(std::nullopt);
+    }
+};
+
+} // namespace
+
+class TestLoopbackCheck : public QObject {
+    Q_OBJECT
+private slots:
+    void startNeedsFeedbackModeAndAnInterval_data();
+    void startNeedsFeedbackModeAndAnInterval();
+    void stopStopsBothTimersAndForgetsTheProbe();
+    void probeSendsOnlyWhenEnabledOpenAndNotWaiting();
+    void probeWithPortClosedStopsThePoller();
+    void exchangeIsTimedAndShown();
+    void statisticsOverSeveralExchanges();
+    void fortyMsExchangeLeavesExactStatistics();
+    void statisticsResetSetsHighMinimum();
+    void replyInTwoReadsIsJoined();
+    void wrongReplyCountsAnErrorEveryPoll();
+    void emptyTextMatchesAtOnce();
+    void echoStationAnswersEachArrival();
+    void textsMatchTheirOwnEcho_data();
+    void textsMatchTheirOwnEcho();
+    void stopWhileProbeOutstandingResumesOnRestart();
+    void closeReopenSendStartResumesProbing();
+    void sendDuringRunResetsStatistics();
+    void zeroIntervalRunsButNeverProbes();
+    void pollLetsPendingEventsRunFirst();
+    void strayTextKeepsEchoStationSilentButBounded();
+    void freshStartClearsAStrayByte_data();
+    void freshStartClearsAStrayByte();
+    void lateReplyIsGivenUp_data();
+    void lateReplyIsGivenUp();
+    void preciseModeTakesTheEchoOnArrival();
+};
+
+void TestLoopbackCheck::startNeedsFeedbackModeAndAnInterval_data()
+{
+    QTest::addColumn<std::optional<qint32>>("interval");
+    QTest::addColumn<bool>("starts");
+
+    QTest::newRow("an interval") << std::optional<qint32>(1000) << true;
+    QTest::newRow("zero") << std::optional<qint32>(0) << true;
+    QTest::newRow("not a number") << std::optional<qint32>() << false;
+    QTest::newRow("negative") << std::optional<qint32>(-5) << false;
+}
+
+void TestLoopbackCheck::startNeedsFeedbackModeAndAnInterval()
+{
+    QFETCH(std::optional<qint32>, interval);
+    QFETCH(bool, starts);
+
+    Station s;
+    QSignalSpy running(&s.check, &LoopbackCheck::runningChanged);
+    s.startStop(interval); // idle: nothing at all
+    QVERIFY(!s.check.running());
+    QCOMPARE(s.timer1.interval(), 0);
+
+    s.send();
+    s.startStop(interval);
+    QCOMPARE(s.check.running(), starts);
+    QCOMPARE(s.timer1.interval(), starts ? *interval : 0);
+    QCOMPARE(s.timer2.interval(), 0);
+    QCOMPARE(running.size(), starts ? 1 : 0);
+}
+
+void TestLoopbackCheck::stopStopsBothTimersAndForgetsTheProbe()
+{
+    Station s;
+    s.send();
+    s.startStop();
+    s.timer1.fire();
+    QVERIFY(s.check.waiting());
+    QCOMPARE(s.timer2.interval(), 50);
+
+    QSignalSpy running(&s.check, &LoopbackCheck::runningChanged);
+    s.startStop(); // stop
+    QCOMPARE(running.size(), 1);
+    QCOMPARE(running.first().first().toBool(), false);
+    QCOMPARE(s.timer1.interval(), 0);
+    QCOMPARE(s.timer2.interval(), 0);
+    QVERIFY(!s.check.waiting());
+}
+
+void TestLoopbackCheck::probeSendsOnlyWhenEnabledOpenAndNotWaiting()
+{
+    Station s;
+    s.send();
+    s.startStop();
+
+    s.check.setProbesEnabled(false);
+    s.timer1.fire();
+    QCOMPARE(s.port.written(), QByteArray());
+    QVERIFY(!s.check.waiting());
+
+    s.check.setProbesEnabled(true);
+    s.timer1.fire();
+    QCOMPARE(s.port.written(), QByteArray("AB\r"));
+    QVERIFY(s.check.waiting());
+    QCOMPARE(s.timer2.interval(), 50);
+
+    // While the probe is out, ticks send nothing.
+    s.timer1.fire();
+    s.timer1.fire();
+    QCOMPARE(s.port.written(), QByteArray("AB\r"));
+}
+
+void TestLoopbackCheck::probeWithPortClosedStopsThePoller()
+{
+    Station s;
+    s.send();
+    s.startStop();
+    s.timer1.fire();
+    QCOMPARE(s.timer2.interval(), 50);
+    s.port.clearWritten();
+
+    s.port.close();
+    s.timer1.fire();
+    QCOMPARE(s.timer2.interval(), 0);
+    QVERIFY(!s.check.waiting());
+    QCOMPARE(s.timer1.interval(), 1000); // the probe timer keeps running
+    QVERIFY(s.check.running());
+    s.timer1.fire();
+    QCOMPARE(s.port.written(), QByteArray());
+}
+
+void TestLoopbackCheck::exchangeIsTimedAndShown()
+{
+    Station s;
+    s.send();
+    s.startStop();
+    QSignalSpy shownStats(&s.check, &LoopbackCheck::statisticsChanged);
+    s.exchange(62500us, "AB\r");
+
+    QCOMPARE(s.figures(), QStringList({"62.5", "62.5", "62.5", "62.5", "1", "0"}));
+    QCOMPARE(shownStats.size(), 1);
+    QVERIFY(!s.check.waiting());
+    QCOMPARE(s.timer2.interval(), 0);
+    QCOMPARE(s.shown, QStringLiteral("AB[13]"));
+    QVERIFY(s.check.received().isEmpty());
+    QCOMPARE(s.exchanges.size(), 1);
+    QCOMPARE(s.exchanges[0].sequence, 1u);
+    QCOMPARE(s.exchanges[0].outcome, Exchange::Outcome::Ok);
+    QCOMPARE(s.exchanges[0].responseMs, 62.5);
+
+    // The next tick sends again.
+    s.timer1.fire();
+    QCOMPARE(s.port.written(), QByteArray("AB\rAB\r"));
+}
+
+void TestLoopbackCheck::statisticsOverSeveralExchanges()
+{
+    Station s;
+    s.send();
+    s.startStop();
+    for (Clock::Duration d : {50ms, 120ms, 30ms, 75ms})
+        s.exchange(d, "AB\r");
+    QCOMPARE(s.figures(), QStringList({"75", "275", "120", "30", "4", "0"}));
+    QCOMPARE(s.exchanges.last().sequence, 4u);
+}
+
+void TestLoopbackCheck::fortyMsExchangeLeavesExactStatistics()
+{
+    Station s;
+    s.send();
+    s.startStop();
+    s.exchange(40ms, "AB\r");
+    const std::array<float, 6> expected = {0.04f, 0.04f, 0.04f, 0.04f, 1.0f, 0.0f};
+    QCOMPARE(s.check.statistics().values, expected);
+}
+
+void TestLoopbackCheck::statisticsResetSetsHighMinimum()
+{
+    Statistics stats;
+    stats.values = {1, 2, 3, 4, 5, 6};
+    stats.lost = 7;
+    stats.reset();
+    const std::array<float, 6> expected = {0, 0, 0, 99999, 0, 0};
+    QCOMPARE(stats.values, expected);
+    QCOMPARE(stats.lost, 0u);
+}
+
+void TestLoopbackCheck::replyInTwoReadsIsJoined()
+{
+    Station s;
+    s.send();
+    s.startStop();
+    s.timer1.fire();
+    s.clock.advance(50ms);
+    s.port.feed("AB");
+    s.timer2.fire();
+    QVERIFY(s.check.waiting());
+    QCOMPARE(s.check.received(), QStringLiteral("AB"));
+    QCOMPARE(s.stat(Statistics::Count), 0.0f);
+
+    s.clock.advance(50ms);
+    s.port.feed("\r");
+    s.timer2.fire();
+    QVERIFY(!s.check.waiting());
+    QCOMPARE(s.figures().first(), QStringLiteral("100"));
+    // Only the read that completed the echo is shown.
+    QCOMPARE(s.shown, QStringLiteral("[13]"));
+}
+
+void TestLoopbackCheck::wrongReplyCountsAnErrorEveryPoll()
+{
+    Station s;
+    s.send();
+    s.startStop();
+    QSignalSpy errors(&s.check, &LoopbackCheck::errorCounted);
+    s.timer1.fire();
+    s.port.feed("XAB");
+    s.timer2.fire();
+    QCOMPARE(s.check.received(), QStringLiteral("XAB"));
+    QCOMPARE(s.stat(Statistics::Errors), 0.0f);
+
+    s.port.feed("\r");
+    s.timer2.fire();
+    QCOMPARE(s.check.received(), QStringLiteral("XAB[13]"));
+    QCOMPARE(s.stat(Statistics::Errors), 1.0f);
+    s.timer2.fire();
+    s.timer2.fire();
+    QCOMPARE(s.stat(Statistics::Errors), 3.0f);
+    QVERIFY(s.check.waiting());
+    // Each error is reported as it is counted; no exchange completed.
+    QCOMPARE(errors.size(), 3);
+    QCOMPARE(errors.last().first().value<Statistics>()[Statistics::Errors], 3.0f);
+    QVERIFY(s.exchanges.isEmpty());
+}
+
+void TestLoopbackCheck::emptyTextMatchesAtOnce()
+{
+    Station s(QString{});
+    s.send();
+    s.startStop();
+    s.timer1.fire();
+    s.clock.advance(50ms);
+    s.timer2.fire();
+    QVERIFY(!s.check.waiting());
+    QCOMPARE(s.figures().first(), QStringLiteral("50"));
+    QCOMPARE(s.stat(Statistics::Count), 1.0f);
+}
+
+void TestLoopbackCheck::echoStationAnswersEachArrival()
+{
+    Answerer a(QStringLiteral("AB[13]"));
+    QCOMPARE(a.check.mode(), LoopbackCheck::Mode::Echo);
+    QCOMPARE(a.timer2.interval(), 50);
+    QVERIFY(!a.check.running());
+    QSignalSpy shown(&a.check, &LoopbackCheck::replyShown);
+
+    a.timer2.fire(); // nothing yet
+    QCOMPARE(a.port.written(), QByteArray());
+    a.port.feed("AB");
+    a.timer2.fire();
+    QCOMPARE(a.port.written(), QByteArray());
+    a.port.feed("\r");
+    a.timer2.fire();
+    QCOMPARE(a.port.written(), QByteArray("AB\r"));
+    QCOMPARE(shown.last().first().toString(), QStringLiteral("[13]"));
+    QVERIFY(a.check.received().isEmpty());
+
+    a.port.feed("AB\r");
+    a.timer2.fire();
+    QCOMPARE(a.port.written(), QByteArray("AB\rAB\r"));
+    QCOMPARE(a.timer2.interval(), 50); // keeps polling
+    // A second start only sets the same poll again.
+    a.check.startStop(std::nullopt);
+    QCOMPARE(a.timer2.interval(), 50);
+    QCOMPARE(a.timer1.interval(), 0);
+}
+
+void TestLoopbackCheck::textsMatchTheirOwnEcho_data()
+{
+    QTest::addColumn<QString>("typed");
+
+    QTest::newRow("Japanese") << QStringLiteral("あいう[13]");
+    QTest::newRow("leading zero") << QStringLiteral("AB[013]");
+    QTest::newRow("printable code") << QStringLiteral("[65]B");
+    QTest::newRow("typed line break") << QStringLiteral("A\r\nB");
+    QTest::newRow("ERR escape") << QStringLiteral("[300]");
+    QTest::newRow("half-width katakana") << QStringLiteral("ｱｲｳ");
+}
+
+void TestLoopbackCheck::textsMatchTheirOwnEcho()
+{
+    QFETCH(QString, typed);
+
+    Station s(typed);
+    s.send();
+    s.startStop();
+    s.timer1.fire();
+    const QByteArray perfectEcho = s.port.written();
+    QVERIFY(!perfectEcho.isEmpty());
+    s.clock.advance(20ms);
+    s.port.feed(perfectEcho);
+    s.timer2.fire();
+    QVERIFY(!s.check.waiting());
+    QCOMPARE(s.stat(Statistics::Count), 1.0f);
+    QCOMPARE(s.stat(Statistics::Errors), 0.0f);
+
+    // And an answering station answers it.
+    Answerer echo(typed);
+    echo.port.feed(perfectEcho);
+    echo.timer2.fire();
+    QCOMPARE(echo.port.written(), perfectEcho);
+}
+
+void TestLoopbackCheck::stopWhileProbeOutstandingResumesOnRestart()
+{
+    Station s;
+    s.send();
+    s.startStop();
+    s.timer1.fire(); // probe out, no echo
+    s.startStop();   // stop
+    s.startStop();   // start again
+    QVERIFY(s.check.running());
+    s.port.clearWritten();
+    s.timer1.fire();
+    QCOMPARE(s.port.written(), QByteArray("AB\r"));
+    QCOMPARE(s.timer2.interval(), 50);
+}
+
+void TestLoopbackCheck::closeReopenSendStartResumesProbing()
+{
+    Station s;
+    s.send();
+    s.startStop();
+    s.timer1.fire(); // probe out
+    s.port.close();
+    s.timer1.fire(); // finds the port closed
+    s.port.open();
+    s.check.portOpened();
+    QCOMPARE(s.check.mode(), LoopbackCheck::Mode::Idle);
+    s.send();
+    s.startStop(); // still running: this stops
+    s.startStop(); // and this starts
+    s.timer1.fire();
+    QCOMPARE(s.port.written(), QByteArray("AB\r"));
+    s.port.feed("AB\r");
+    s.timer2.fire();
+    QCOMPARE(s.stat(Statistics::Count), 1.0f);
+}
+
+void TestLoopbackCheck::sendDuringRunResetsStatistics()
+{
+    Station s;
+    s.send();
+    s.startStop();
+    s.exchange(30ms, "AB\r");
+    s.exchange(30ms, "AB\r");
+    QCOMPARE(s.stat(Statistics::Count), 2.0f);
+    QSignalSpy runs(&s.check, &LoopbackCheck::runStarted);
+    s.port.clearWritten();
+    s.check.sendOnce();
+    QCOMPARE(s.port.written(), QByteArray("AB\r"));
+    const std::array<float, 6> reset = {0, 0, 0, 99999, 0, 0};
+    QCOMPARE(s.check.statistics().values, reset);
+    QVERIFY(s.check.running());
+    QCOMPARE(runs.size(), 1);
+    // The new run numbers its probes from 1 again.
+    s.exchange(30ms, "AB\r");
+    QCOMPARE(s.exchanges.last().sequence, 1u);
+}
+
+void TestLoopbackCheck::zeroIntervalRunsButNeverProbes()
+{
+    Station s;
+    s.send();
+    s.startStop(0);
+    QVERIFY(s.check.running());
+    QVERIFY(!s.timer1.fire());
+    QCOMPARE(s.port.written(), QByteArray());
+}
+
+void TestLoopbackCheck::pollLetsPendingEventsRunFirst()
+{
+    Station s;
+    s.send();
+    s.startStop();
+    s.timer1.fire();
+    s.port.feed("AB\r");
+    // A stop waiting in the event queue runs at the poll's start; the poll
+    // then sees the stopped check and leaves the echo unread.
+    QMetaObject::invokeMethod(
+        &s.check, [&s] { s.startStop(); }, Qt::QueuedConnection);
+    s.timer2.fire();
+    QVERIFY(!s.check.running());
+    QCOMPARE(s.stat(Statistics::Count), 0.0f);
+}
+
+void TestLoopbackCheck::strayTextKeepsEchoStationSilentButBounded()
+{
+    Answerer a(QStringLiteral("AB"));
+    a.port.feed("x");
+    a.timer2.fire();
+    a.port.feed("AB");
+    a.timer2.fire();
+    QCOMPARE(a.port.written(), QByteArray());
+
+    // However much stray text arrives, the kept buffer stays within its cap.
+    const QByteArray chunk(256 * 1024, 'z');
+    for (int i = 0; i < 8; ++i) {
+        a.port.feed(chunk);
+        a.timer2.fire();
+    }
+    QCOMPARE(a.check.received().size(), LoopbackCheck::kRxBufferCap);
+    QVERIFY(a.check.received().startsWith(QStringLiteral("xAB")));
+    QCOMPARE(a.port.written(), QByteArray());
+}
+
+void TestLoopbackCheck::freshStartClearsAStrayByte_data()
+{
+    QTest::addColumn<QString>("how"); // the user's fresh start
+
+    QTest::newRow("send") << "send";
+    QTest::newRow("receive, then send") << "receive";
+    QTest::newRow("open again, then send") << "open";
+}
+
+void TestLoopbackCheck::freshStartClearsAStrayByte()
+{
+    QFETCH(QString, how);
+
+    // A stray byte before the echo: no comparison can match any more.
+    Station s;
+    s.send();
+    s.startStop();
+    s.timer1.fire();
+    s.port.feed("xAB\r");
+    s.timer2.fire();
+    QVERIFY(s.check.waiting());
+    QCOMPARE(s.stat(Statistics::Errors), 1.0f);
+
+    if (how == QLatin1String("send")) {
+        s.check.sendOnce();
+    } else if (how == QLatin1String("receive")) {
+        s.check.receiveOnce();
+    } else {
+        s.port.close();
+        s.port.open();
+        s.check.portOpened();
+    }
+    QVERIFY(s.check.received().isEmpty());
+    QVERIFY(!s.check.waiting());
+    if (how != QLatin1String("send"))
+        s.check.sendOnce();
+
+    // The check runs again: a probe goes out and its echo completes it.
+    s.port.clearWritten();
+    s.exchange(20ms, "AB\r");
+    QCOMPARE(s.port.written(), QByteArray("AB\r"));
+    QVERIFY(!s.check.waiting());
+    QCOMPARE(s.stat(Statistics::Count), 1.0f);
+}
+
+void TestLoopbackCheck::lateReplyIsGivenUp_data()
+{
+    QTest::addColumn<QByteArray>("arrived"); // before the timeout
+    QTest::addColumn<Exchange::Outcome>("outcome");
+    QTest::addColumn<quint64>("lost");
+
+    QTest::newRow("nothing came back") << QByteArray() << Exchange::Outcome::Lost << 1ull;
+    QTest::newRow("half the echo") << QByteArray("A") << Exchange::Outcome::Lost << 1ull;
+    QTest::newRow("a stray byte before the echo")
+        << QByteArray("xAB\r") << Exchange::Outcome::Error << 0ull;
+}
+
+void TestLoopbackCheck::lateReplyIsGivenUp()
+{
+    QFETCH(QByteArray, arrived);
+    QFETCH(Exchange::Outcome, outcome);
+    QFETCH(quint64, lost);
+
+    Station s;
+    s.check.setReplyTimeout(300ms);
+    s.send();
+    s.startStop(100);
+    s.timer1.fire();
+    s.port.feed(arrived);
+    s.clock.advance(250ms);
+    s.timer2.fire();
+    QVERIFY(s.check.waiting()); // not yet late
+    s.clock.advance(50ms);
+    s.timer2.fire();
+    QVERIFY(!s.check.waiting());
+    QCOMPARE(s.timer2.interval(), 0);
+    QVERIFY(s.check.received().isEmpty());
+    QCOMPARE(s.exchanges.size(), 1);
+    QCOMPARE(s.exchanges[0].outcome, outcome);
+    QCOMPARE(s.exchanges[0].responseMs, 300.0);
+    QCOMPARE(s.check.statistics().lost, lost);
+
+    // The next probe goes out and completes as usual.
+    s.port.clearWritten();
+    s.exchange(20ms, "AB\r");
+    QCOMPARE(s.port.written(), QByteArray("AB\r"));
+    QCOMPARE(s.stat(Statistics::Count), 1.0f);
+    QCOMPARE(s.exchanges.last().sequence, 2u);
+}
+
+void TestLoopbackCheck::preciseModeTakesTheEchoOnArrival()
+{
+    Station s;
+    s.check.setPrecise(true);
+    s.send();
+    s.startStop();
+    s.timer1.fire();
+    s.clock.advance(3ms);
+    s.port.feed("AB");
+    QVERIFY(s.check.waiting());
+    s.clock.advance(1ms);
+    s.port.feed("\r"); // the last byte: matched now, not at the next poll
+    QVERIFY(!s.check.waiting());
+    QCOMPARE(s.exchanges.size(), 1);
+    QCOMPARE(s.exchanges[0].responseMs, 4.0);
+
+    // Without it, arrival alone matches nothing.
+    Station polled;
+    polled.send();
+    polled.startStop();
+    polled.timer1.fire();
+    polled.port.feed("AB\r");
+    QVERIFY(polled.check.waiting());
+}
+
+QTEST_MAIN(TestLoopbackCheck)
+#include "tst_LoopbackCheck.moc"
