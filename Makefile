@@ -69,7 +69,10 @@ fuzz-smoke: test-sanitized
 # watched.
 BENCH_IDLE_SECONDS ?= 60
 
-bench: build
+bench: configure
+	@sh scripts/install-deps.sh bench
+	@cmake -S . -B $(BUILD_DIR) -DCOMMCHECK_BENCH=ON >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
 	@bash bench/run_all.sh $(BUILD_DIR) $(BENCH_IDLE_SECONDS)
 
 format:

@@ -15,7 +15,6 @@ qt6-base-dev
 qt6-serialport-dev
 qt6-translations-l10n
 libfontconfig-dev
-libbenchmark-dev
 libgl-dev
 fonts-ipafont-gothic
 socat
@@ -25,6 +24,11 @@ dbus-daemon
 at-spi2-core
 python3-pyatspi
 "
+
+# `install-deps.sh bench`: also what `make bench` alone needs.
+if [ "${1:-}" = bench ]; then
+    PACKAGES="$PACKAGES libbenchmark-dev"
+fi
 
 missing=""
 for p in $PACKAGES; do
