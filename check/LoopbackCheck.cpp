@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "PlmMod1.h"
+#include "ReadingText.h"
 #include "SerialPort.h"
 #include "Timer.h"
 
@@ -74,7 +75,7 @@ void LoopbackCheck::sendOnce()
 
 void LoopbackCheck::receiveOnce()
 {
-    const QString rx = PlmMod1::EscapeCodes(port_.input());
+    const QString rx = ReadingText::escape(port_.input());
     forgetReceived();
     mode_ = Mode::Echo;
     emit replyShown(rx);
@@ -163,7 +164,7 @@ void LoopbackCheck::onBytesArrived()
 
 QString LoopbackCheck::readEscaped()
 {
-    const QString rx = PlmMod1::EscapeCodes(port_.input());
+    const QString rx = ReadingText::escape(port_.input());
     // Only the buffer's first characters are ever compared, and a text at
     // least as long as the cap is never expected, so what lies beyond the cap
     // cannot change an outcome: drop it instead of growing without end.

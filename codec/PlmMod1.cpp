@@ -1,7 +1,6 @@
 #include "PlmMod1.h"
 
 #include "Cp932.h"
-#include "LargePages.h"
 
 #include <array>
 #include <cstring>
@@ -89,7 +88,7 @@ const EscapeTables &escapeTables()
 }
 
 // What writeEscape() may write past the end of the escape it writes.
-constexpr qsizetype kEscapeSlack = 8;
+static_assert(kEscapeSpare >= 8);
 
 } // namespace
 
@@ -154,38 +153,42 @@ QString UnescapeCodes(const QString &text)
     return out;
 }
 
+qsizetype EscapedLength(QStringView text)
+{
+    const quint8 *const lengths = escapeTables().length.data();
+    qsizetype length = 0;
+    const char16_t *const end = text.utf16() + text.size();
+    for (const char16_t *p = text.utf16(); p != end; ++p)
+        length += lengths[*p];
+    return length;
+}
+
+char16_t *EscapeCodesTo(QStringView text, char16_t *out)
+{
+    const qint16 *const codes = escapeTables().code.data();
+    const char16_t *const end = text.utf16() + text.size();
+    for (const char16_t *p = text.utf16(); p != end; ++p) {
+        const char16_t u = *p;
+        const int code = codes[u];
+        if (code >= 32)
+            *out++ = u;
+        else
+            out = writeEscape(out, code);
+    }
+    return out;
+}
+
 QString EscapeCodes(const QString &text)
 {
     if (text.isEmpty())
         return QString();
-    const EscapeTables &tables = escapeTables();
-    const char16_t *const begin = QStringView(text).utf16();
-    const char16_t *const end = begin + text.size();
-
-    // The result is measured first and allocated once: a received burst runs
-    // to tens of megabytes once escaped, and a result grown as it fills is
-    // copied at every move and cannot keep the large pages asked for it.
-    qsizetype length = 0;
-    const quint8 *const lengths = tables.length.data();
-    for (const char16_t *p = begin; p != end; ++p)
-        length += lengths[*p];
-
-    // With a little room to spare past the text (a unit in a thousand), so
-    // that line breaks can be put into a long result where it lies: the
-    // receive box cuts a received burst into pieces that way.
-    QString out(length + length / 1000 + kEscapeSlack, Qt::Uninitialized);
-    LargePages::prefer(out.data(), out.size() * qsizetype(sizeof(char16_t)));
-    const qint16 *const codes = tables.code.data();
-    char16_t *dst = reinterpret_cast<char16_t *>(out.data());
-    for (const char16_t *p = begin; p != end; ++p) {
-        const char16_t u = *p;
-        const int code = codes[u];
-        if (code >= 32)
-            *dst++ = u;
-        else
-            dst = writeEscape(dst, code);
-    }
-    Q_ASSERT(dst == reinterpret_cast<const char16_t *>(out.constData()) + length);
+    // Measured first and allocated once: a received burst runs to tens of
+    // megabytes once escaped.
+    const qsizetype length = EscapedLength(text);
+    QString out(length + kEscapeSpare, Qt::Uninitialized);
+    char16_t *const begin = reinterpret_cast<char16_t *>(out.data());
+    [[maybe_unused]] const char16_t *const end = EscapeCodesTo(text, begin);
+    Q_ASSERT(end == begin + length);
     out.truncate(length);
     return out;
 }

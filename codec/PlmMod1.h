@@ -25,4 +25,13 @@ QString UnescapeCodes(const QString &text);
 //   EscapeCodes("あ")     == "[-32096]"
 QString EscapeCodes(const QString &text);
 
+// The two halves of EscapeCodes, for a caller that provides the memory:
+// the length of the result, and the result written to `out`, returning where
+// it ends. `out` has room for the length and kEscapeSpare units more, which
+// the writing may use as scratch.
+//   EscapedLength(u"OK\r") == 6
+constexpr qsizetype kEscapeSpare = 8;
+qsizetype EscapedLength(QStringView text);
+char16_t *EscapeCodesTo(QStringView text, char16_t *out);
+
 } // namespace PlmMod1

@@ -116,6 +116,7 @@ private slots:
     void lateReplyIsGivenUp_data();
     void lateReplyIsGivenUp();
     void preciseModeTakesTheEchoOnArrival();
+    void largeReadingIsShownWhole();
 };
 
 void TestLoopbackCheck::startNeedsFeedbackModeAndAnInterval_data()
@@ -606,6 +607,18 @@ void TestLoopbackCheck::preciseModeTakesTheEchoOnArrival()
     polled.timer1.fire();
     polled.port.feed("AB\r");
     QVERIFY(polled.check.waiting());
+}
+
+void TestLoopbackCheck::largeReadingIsShownWhole()
+{
+    // Beyond the size from which readings are put in large pages, and with
+    // double-byte characters, whose escapes are the longest.
+    const int repeats = 8 * 1024 * 1024 / 28; // "AB[13][-32096]": 28 bytes
+    Station s;
+    s.port.feed(QByteArray("AB\r\x82\xa0").repeated(repeats));
+    s.check.receiveOnce();
+    QCOMPARE(s.shown.size(), 14 * qsizetype(repeats));
+    QCOMPARE(s.shown, QStringLiteral("AB[13][-32096]").repeated(repeats));
 }
 
 QTEST_MAIN(TestLoopbackCheck)

@@ -1,8 +1,6 @@
 // The bracket codec: typed text to line text and received text to display.
 #include "PlmMod1.h"
 
-#include "LargePages.h"
-
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -175,16 +173,14 @@ void TestPlmMod1::unescapeLeavesItsArgumentAlone()
 }
 
 // Long texts are handled in full, not cut or refused: beyond 32,766
-// characters, and beyond the size from which results are put in large pages
-// (the escape measures its result before writing it, so a miscount shows
-// here as a cut or padded result).
+// characters, and results of megabytes (the escape measures its result
+// before writing it, so a miscount shows here as a cut or padded result).
 void TestPlmMod1::longTextsAreProcessedWhole_data()
 {
     QTest::addColumn<int>("repeats");
     // "AB[13][-32096]" is 14 units, 28 bytes.
-    const int beyondLargePages = int(2 * LargePages::kThreshold / 28);
     QTest::newRow("beyond 32,766 characters") << 100000;
-    QTest::newRow("result twice the large-page threshold") << beyondLargePages;
+    QTest::newRow("result of 8 MiB") << 8 * 1024 * 1024 / 28;
 }
 
 void TestPlmMod1::longTextsAreProcessedWhole()

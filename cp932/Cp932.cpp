@@ -1,7 +1,6 @@
 #include "Cp932.h"
 
 #include "Cp932Table.h"
-#include "LargePages.h"
 
 #include <array>
 #include <cstring>
@@ -164,7 +163,6 @@ qsizetype decodeTo(QByteArrayView bytes, char16_t *out, bool *endsInLead)
 QString decode(QByteArrayView bytes)
 {
     QString text(bytes.size(), Qt::Uninitialized);
-    LargePages::prefer(text.data(), text.size() * qsizetype(sizeof(char16_t)));
     const qsizetype length = decodeTo(bytes, reinterpret_cast<char16_t *>(text.data()));
     text.truncate(length);
     return text;

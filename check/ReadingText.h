@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+// The escaped form of what was read from the port. A received burst runs to
+// tens of megabytes once escaped, so it is measured once and written once
+// into memory the system may back with huge pages, with a little room past
+// its end (a unit in a thousand) so that a display can put line breaks into
+// it where it lies.
+namespace ReadingText {
+
+//   escape(u"OK\r\n") == u"OK[13][10]"
+QString escape(const QString &decoded);
+
+} // namespace ReadingText
