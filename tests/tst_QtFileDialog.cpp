@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -115,7 +116,13 @@ ModalScript::Action typeName(const QString &name, DialogLook *look = nullptr)
             look->defaultSuffix = dialog->defaultSuffix();
             look->native = !dialog->testOption(QFileDialog::DontUseNativeDialog);
         }
-        dialog->selectFile(name);
+        // Typed into the file name box: selectFile() leaves the box as it was
+        // while the box has the focus, which on a busy machine it may
+        // already have, and the dialog then never takes the name.
+        if (auto *box = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            box->setText(name);
+        else
+            dialog->selectFile(name);
         static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides it
     };
 }
