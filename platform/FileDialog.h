@@ -33,6 +33,10 @@ public:
     // The full path of the file chosen by the last showOpen().
     QString fileName() const { return fileName_; }
 
+    // Tells the user, over the window, that what they chose the file for
+    // failed; returns once they have read it.
+    virtual void showError(const QString &message) = 0;
+
 protected:
     void setFileName(const QString &path) { fileName_ = path; }
 

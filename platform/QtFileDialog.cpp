@@ -55,6 +55,11 @@ bool QtFileDialog::confirmOverwrite(const QString &path) const
     return answer == QMessageBox::Yes;
 }
 
+void QtFileDialog::showError(const QString &message)
+{
+    QMessageBox::critical(parent_, parent_ ? parent_->windowTitle() : QString(), message);
+}
+
 bool QtFileDialog::showOpen()
 {
     setFileName(QString());

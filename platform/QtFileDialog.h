@@ -17,6 +17,8 @@ public:
     void setParentWidget(QWidget *parent) { parent_ = parent; }
 
     bool showOpen() override;
+    // A critical message box over the window, titled with the window's title.
+    void showError(const QString &message) override;
 
     // Qt's name filters for a "description|pattern|..." filter text:
     // nameFilters("TXT(*.txt)|*.txt") == {"TXT(*.txt) (*.txt)"}.

@@ -1,8 +1,8 @@
 #include "TextRecordFile.h"
 
 #include "Cp932.h"
+#include "RegularFile.h"
 
-#include <QFile>
 #include <QFileDevice>
 #include <QSaveFile>
 #include <QStringDecoder>
@@ -100,32 +100,55 @@ bool readFailed(const QIODevice &in)
 
 } // namespace
 
-bool TextRecordFile::writeRecord(const QString &path, const QString &text)
+bool TextRecordFile::writeRecord(const QString &path, const QString &text, QString *error)
 {
+    QString reason;
+    auto failed = [&](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    const std::optional<QString> target = RegularFile::saveTarget(path, &reason);
+    if (!target)
+        return failed(reason);
+
     QByteArray record;
     record += kQuote;
     record += Cp932::encode(text);
     record += kQuote;
     record += "\r\n";
 
-    // QSaveFile writes beside the target and renames over it only on commit;
-    // it never falls back to writing into the target itself.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(record) != record.size()) {
-        file.cancelWriting();
-        return false;
+    // QSaveFile writes beside the target and renames over it only on commit.
+    // In a folder where nothing new may be made but the file itself may be
+    // written, it writes into the file instead: the only way such a save can
+    // succeed, at the price of the old text if the write then fails.
+    QSaveFile file(*target);
+    file.setDirectWriteFallback(true);
+    // Unbuffered, and written on after a short write: the write that then
+    // fails carries the system's reason (a full disk, a size limit), which a
+    // short write or a failure inside commit() does not.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return failed(file.errorString());
+    for (qsizetype done = 0; done < record.size();) {
+        const qint64 written = file.write(record.constData() + done, record.size() - done);
+        if (written <= 0) {
+            reason = file.errorString();
+            file.cancelWriting();
+            return failed(reason);
+        }
+        done += written;
     }
-    return file.commit();
+    if (!file.commit())
+        return failed(file.errorString());
+    return true;
 }
 
 std::optional<QString> TextRecordFile::readFirstField(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    RegularFile file(path);
+    if (!file.isOpen())
         return std::nullopt;
-    return readFirstField(file);
+    return readFirstField(file.device());
 }
 
 std::optional<QString> TextRecordFile::readFirstField(QIODevice &in, qint64 chunkSize)

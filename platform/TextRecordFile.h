@@ -22,10 +22,14 @@ public:
     // The reader's piece size; reading stops within a piece of the field's end.
     static constexpr qint64 kChunkSize = 64 * 1024;
 
-    // Writes `text` as the file's one record. The file is replaced only once
-    // the whole record is on disk, so a failed write leaves any earlier file
-    // as it was. Returns false when the record could not be written.
-    static bool writeRecord(const QString &path, const QString &text);
+    // Writes `text` as the file's one record. Only a regular file is ever
+    // replaced: through a symbolic link, the link's target gets the record
+    // and the link stays. The file is replaced only once the whole record is
+    // on disk, so a failed write leaves any earlier file as it was; only where
+    // no new file can be made beside it is an existing file overwritten in
+    // place. Returns false, with the system's reason in `error`, when the
+    // record could not be written.
+    static bool writeRecord(const QString &path, const QString &text, QString *error = nullptr);
 
     // The first field of the file: leading spaces and blank lines skipped; a
     // quoted field runs to the next double quote, across lines (every line
@@ -33,8 +37,9 @@ public:
     // is never closed; an unquoted field runs to the first comma or line end.
     // A file starting with a UTF-8 byte-order mark is read as UTF-8, any
     // other as code page 932. Reads only as far as the field goes.
-    // Fails when the file cannot be opened, holds no field, or its first
-    // field is longer than kMaxFieldLength.
+    // Fails when the path is not a regular file (a FIFO or device is never
+    // opened, so this never waits), the file cannot be opened, holds no field,
+    // or its first field is longer than kMaxFieldLength.
     static std::optional<QString> readFirstField(const QString &path);
     // `chunkSize` is the piece size the data is read and decoded in.
     static std::optional<QString> readFirstField(QIODevice &in, qint64 chunkSize = kChunkSize);

@@ -11,6 +11,11 @@ bool FakeFileDialog::showOpen()
     return picked;
 }
 
+void FakeFileDialog::showError(const QString &message)
+{
+    errors_.append(message);
+}
+
 void FakeFileDialog::choose(const QString &path)
 {
     next_ = path;

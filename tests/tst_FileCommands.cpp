@@ -1,12 +1,14 @@
 // The file buttons: load the send box from a file's first field, save the
-// receive box as one record, and end every failure quietly with the boxes as
-// they were. On the fake dialog with real files.
+// receive box as one record, touch nothing but regular files, and end every
+// failure with the boxes as they were, a failed save with one message. On
+// the fake dialog with real files, FIFOs and device nodes.
 #include "FakeFileDialog.h"
 #include "FileCommands.h"
 #include "FileSizeLimit.h"
 #include "FormFixture.h"
 #include "ScratchFiles.h"
 #include "TextRecordFile.h"
+#include "Unprivileged.h"
 
 #include <QApplication>
 #include <QDir>
@@ -18,6 +20,19 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
 
 using namespace ScratchFiles;
 
@@ -39,6 +54,123 @@ QStringList openFilesUnder(const QString &dir)
     }
     return open;
 }
+
+// What a failed save tells the user.
+QString saveFailed(const QString &path, const QString &reason)
+{
+    return QStringLiteral("ファイル「%1」に保存できませんでした。\n%2").arg(path, reason);
+}
+
+const QString kNotARegularFile = QStringLiteral("通常のファイルではありません。");
+
+enum class Node { Fifo, NullDevice, RandomDevice, Folder };
+
+// Makes a node of the kind at `path`; empty, or why it could not.
+QString makeNode(const QString &path, Node kind)
+{
+    const QByteArray name = QFile::encodeName(path);
+    int made = -1;
+    switch (kind) {
+    case Node::Fifo:
+        made = ::mkfifo(name.constData(), 0666);
+        break;
+    case Node::NullDevice:
+        made = ::mknod(name.constData(), S_IFCHR | 0666, makedev(1, 3));
+        break;
+    case Node::RandomDevice:
+        made = ::mknod(name.constData(), S_IFCHR | 0444, makedev(1, 9));
+        break;
+    case Node::Folder:
+        made = ::mkdir(name.constData(), 0755);
+        break;
+    }
+    return made == 0 ? QString()
+                     : QStringLiteral("cannot make %1: %2")
+                           .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+// Makes a symbolic link at `link` holding `target` as written; empty, or why not.
+QString makeLink(const QString &target, const QString &link)
+{
+    if (::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) == 0)
+        return {};
+    return QStringLiteral("cannot link %1: %2")
+        .arg(link, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+// What is at `path` itself, a link not followed, in words.
+QString nodeAt(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::lstat(name.constData(), &info) != 0)
+        return QStringLiteral("nothing");
+    if (S_ISLNK(info.st_mode)) {
+        char target[PATH_MAX];
+        const ssize_t size = ::readlink(name.constData(), target, sizeof target);
+        return QStringLiteral("link to ") +
+               QString::fromLocal8Bit(target, std::max<ssize_t>(size, 0));
+    }
+    if (S_ISFIFO(info.st_mode))
+        return QStringLiteral("fifo");
+    if (S_ISCHR(info.st_mode))
+        return QStringLiteral("character device %1,%2")
+            .arg(major(info.st_rdev))
+            .arg(minor(info.st_rdev));
+    if (S_ISDIR(info.st_mode))
+        return QStringLiteral("folder");
+    return S_ISREG(info.st_mode) ? QStringLiteral("regular file") : QStringLiteral("other");
+}
+
+// Gives a FIFO a writer that goes away at once, when `patience` has passed
+// and again until stopped. A load stuck waiting for a writer then reads the
+// end of the data and returns, so that a regression fails instead of hanging.
+class FifoRelease {
+public:
+    FifoRelease(const QString &fifo, std::chrono::milliseconds patience)
+        : name_(QFile::encodeName(fifo)), thread_([this, patience] { run(patience); })
+    {}
+    ~FifoRelease() { stop(); }
+
+    // Stops it; whether it had to give the FIFO a writer.
+    bool stop()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stopped_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+        return released_;
+    }
+
+private:
+    void run(std::chrono::milliseconds patience)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (wake_.wait_for(lock, patience, [this] { return stopped_; }))
+            return;
+        do {
+            // Succeeds only while someone has the FIFO open for reading.
+            const int fd = ::open(name_.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                released_ = true;
+                ::close(fd);
+            }
+        } while (!wake_.wait_for(lock, std::chrono::milliseconds(50), [this] { return stopped_; }));
+    }
+
+    const QByteArray name_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopped_ = false;
+    bool released_ = false;
+    std::thread thread_;
+};
+
+// Far longer than any load takes, busy machine and sanitizers included.
+constexpr std::chrono::seconds kLoadPatience{20};
 
 // Notes any window the handler puts up while it runs; a modal one is closed
 // again so that the test goes on.
@@ -114,14 +246,22 @@ private slots:
     void saveWritesCodePage932WithCrLf();
     void emptyReceiveBoxSavesAnEmptyRecordThatLoadsAsEmpty();
     void saveReplacesAnExistingFile();
-    void failedSaveKeepsTheOldFileAndShowsNothing_data();
-    void failedSaveKeepsTheOldFileAndShowsNothing();
+    void failedSaveKeepsTheOldFileAndSaysSo_data();
+    void failedSaveKeepsTheOldFileAndSaysSo();
+    void saveNeverReplacesAnythingButARegularFile_data();
+    void saveNeverReplacesAnythingButARegularFile();
+    void saveThroughALinkReplacesTheTargetAndKeepsTheLink_data();
+    void saveThroughALinkReplacesTheTargetAndKeepsTheLink();
+    void saveAsAnOrdinaryUser_data();
+    void saveAsAnOrdinaryUser();
 
     void loadPutsTheFirstFieldInTheSendBox_data();
     void loadPutsTheFirstFieldInTheSendBox();
     void loadOfAHugeFileTakesOnlyTheField();
     void failedLoadLeavesTheBoxesAsTheyWere_data();
     void failedLoadLeavesTheBoxesAsTheyWere();
+    void loadRefusesAnythingButARegularFileAtOnce_data();
+    void loadRefusesAnythingButARegularFileAtOnce();
 
     void dialogIsSetUpForEachButton_data();
     void dialogIsSetUpForEachButton();
@@ -195,18 +335,20 @@ void TestFileCommands::saveReplacesAnExistingFile()
     QCOMPARE(entriesOf(f.dir.path()), QStringList{QStringLiteral("old.txt")});
 }
 
-void TestFileCommands::failedSaveKeepsTheOldFileAndShowsNothing_data()
+void TestFileCommands::failedSaveKeepsTheOldFileAndSaysSo_data()
 {
     QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("error"); // the system's reason is its text
 
-    QTest::newRow("parent is a regular file") << "parent file";
-    QTest::newRow("folder removed after the dialog") << "no folder";
-    QTest::newRow("disk full midway") << "size limit";
+    QTest::newRow("parent is a regular file") << "parent file" << ENOTDIR;
+    QTest::newRow("folder removed after the dialog") << "no folder" << ENOENT;
+    QTest::newRow("disk full midway") << "size limit" << EFBIG;
 }
 
-void TestFileCommands::failedSaveKeepsTheOldFileAndShowsNothing()
+void TestFileCommands::failedSaveKeepsTheOldFileAndSaysSo()
 {
     QFETCH(QString, how);
+    QFETCH(int, error);
 
     FileForm f;
     QVERIFY(f.dir.isValid());
@@ -218,15 +360,18 @@ void TestFileCommands::failedSaveKeepsTheOldFileAndShowsNothing()
     Controls::setBoxText(f.c().Text3, text);
 
     WindowWatch watch(f.form.get());
+    QString chosen = oldPath;
     if (how == QLatin1String("parent file")) {
-        f.save(oldPath + QStringLiteral("/new.txt"));
+        chosen = oldPath + QStringLiteral("/new.txt");
+        f.save(chosen);
     } else if (how == QLatin1String("no folder")) {
         const QString folder = f.path(QStringLiteral("folder"));
+        chosen = folder + QStringLiteral("/new.txt");
         QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("folder")));
-        f.dialog->choose(folder + QStringLiteral("/new.txt"));
+        f.dialog->choose(chosen);
         QVERIFY(f.dialog->showOpen()); // the path as the dialog gave it
         QVERIFY(QDir(folder).removeRecursively());
-        f.save(folder + QStringLiteral("/new.txt"));
+        f.save(chosen);
     } else {
         FileSizeLimit limit(4096);
         QVERIFY2(limit.ok(), "cannot set a file size limit");
@@ -235,9 +380,161 @@ void TestFileCommands::failedSaveKeepsTheOldFileAndShowsNothing()
 
     QCOMPARE(fileBytes(oldPath), oldBytes);
     QCOMPARE(entriesOf(f.dir.path()), QStringList{QStringLiteral("old.txt")});
+    QCOMPARE(f.dialog->errors(), QStringList{saveFailed(chosen, qt_error_string(error))});
+    // The message goes through the dialog only.
     QCOMPARE(watch.seen(), QStringList());
     QCOMPARE(f.receiveBox(), text);
     QCOMPARE(f.sendBox(), kSendBefore);
+    QCOMPARE(openFilesUnder(f.dir.path()), QStringList());
+}
+
+void TestFileCommands::saveNeverReplacesAnythingButARegularFile_data()
+{
+    QTest::addColumn<int>("node");
+    QTest::addColumn<bool>("throughLink");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("fifo") << int(Node::Fifo) << false << kNotARegularFile;
+    QTest::newRow("character device") << int(Node::NullDevice) << false << kNotARegularFile;
+    QTest::newRow("folder") << int(Node::Folder) << false << qt_error_string(EISDIR);
+    QTest::newRow("link to a character device")
+        << int(Node::NullDevice) << true << kNotARegularFile;
+}
+
+void TestFileCommands::saveNeverReplacesAnythingButARegularFile()
+{
+    QFETCH(int, node);
+    QFETCH(bool, throughLink);
+    QFETCH(QString, reason);
+
+    FileForm f;
+    QVERIFY(f.dir.isValid());
+    const QString nodePath = f.path(QStringLiteral("node.txt"));
+    const QString made = makeNode(nodePath, Node(node));
+    QVERIFY2(made.isEmpty(), qPrintable(made));
+    QString chosen = nodePath;
+    if (throughLink) {
+        chosen = f.path(QStringLiteral("link.txt"));
+        const QString linked = makeLink(QStringLiteral("node.txt"), chosen);
+        QVERIFY2(linked.isEmpty(), qPrintable(linked));
+    }
+    const QString nodeBefore = nodeAt(nodePath);
+    const QString chosenBefore = nodeAt(chosen);
+    const QStringList entries = entriesOf(f.dir.path());
+
+    WindowWatch watch(f.form.get());
+    f.save(chosen);
+
+    QCOMPARE(nodeAt(nodePath), nodeBefore);
+    QCOMPARE(nodeAt(chosen), chosenBefore);
+    QCOMPARE(entriesOf(f.dir.path()), entries);
+    QCOMPARE(f.dialog->errors(), QStringList{saveFailed(chosen, reason)});
+    QCOMPARE(watch.seen(), QStringList());
+    QCOMPARE(f.receiveBox(), kReceiveBefore);
+    QCOMPARE(openFilesUnder(f.dir.path()), QStringList());
+}
+
+void TestFileCommands::saveThroughALinkReplacesTheTargetAndKeepsTheLink_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("links"); // "link>target as written", made in order
+
+    QTest::newRow("relative link") << "old.txt" << QStringList{QStringLiteral("link.txt>old.txt")};
+    // The second link's target is read relative to its own folder.
+    QTest::newRow("chain of links into a subfolder")
+        << "sub/old.txt"
+        << QStringList{QStringLiteral("sub/middle.txt>old.txt"),
+                       QStringLiteral("link.txt>sub/middle.txt")};
+}
+
+void TestFileCommands::saveThroughALinkReplacesTheTargetAndKeepsTheLink()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, links);
+
+    FileForm f;
+    QVERIFY(f.dir.isValid());
+    QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("sub")));
+    QVERIFY(writeBytes(f.path(file), "\"old text\"\r\n"));
+    QStringList linksBefore;
+    for (const QString &link : links) {
+        const QStringList parts = link.split(u'>');
+        const QString linked = makeLink(parts[1], f.path(parts[0]));
+        QVERIFY2(linked.isEmpty(), qPrintable(linked));
+        linksBefore << nodeAt(f.path(parts[0]));
+    }
+    const QStringList entries = entriesOf(f.dir.path()) + entriesOf(f.path(QStringLiteral("sub")));
+
+    f.save(f.path(QStringLiteral("link.txt")));
+
+    QCOMPARE(fileBytes(f.path(file)), QByteArray("\"receive box before\"\r\n"));
+    QCOMPARE(nodeAt(f.path(file)), QStringLiteral("regular file"));
+    QStringList linksAfter;
+    for (const QString &link : links)
+        linksAfter << nodeAt(f.path(link.section(u'>', 0, 0)));
+    QCOMPARE(linksAfter, linksBefore);
+    QCOMPARE(entriesOf(f.dir.path()) + entriesOf(f.path(QStringLiteral("sub"))), entries);
+    QCOMPARE(f.dialog->errors(), QStringList());
+}
+
+void TestFileCommands::saveAsAnOrdinaryUser_data()
+{
+    QTest::addColumn<bool>("folderWritable");
+    QTest::addColumn<bool>("fileExists");
+    QTest::addColumn<bool>("fileWritable");
+    QTest::addColumn<bool>("saved");
+
+    // Nothing new can be made beside the file, so it is written in place.
+    QTest::newRow("read-only folder, writable file") << false << true << true << true;
+    QTest::newRow("read-only folder, new file") << false << false << true << false;
+    QTest::newRow("writable folder, read-only file") << true << true << false << false;
+}
+
+void TestFileCommands::saveAsAnOrdinaryUser()
+{
+    QFETCH(bool, folderWritable);
+    QFETCH(bool, fileExists);
+    QFETCH(bool, fileWritable);
+    QFETCH(bool, saved);
+
+    // Root writes where these permissions forbid it.
+    if (Unprivileged::isRoot()) {
+        const QString problem = Unprivileged::rerunCurrentCaseAsNobody();
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        return;
+    }
+
+    FileForm f;
+    QVERIFY(f.dir.isValid());
+    const QString folder = f.path(QStringLiteral("folder"));
+    QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("folder")));
+    const QString path = folder + QStringLiteral("/box.txt");
+    const QByteArray oldBytes("\"old text\"\r\n");
+    if (fileExists)
+        QVERIFY(writeBytes(path, oldBytes));
+    const auto restore = qScopeGuard([&] {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    if (!fileWritable)
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
+    if (!folderWritable)
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+    const QStringList entries = entriesOf(folder);
+
+    f.save(path);
+
+    QCOMPARE(entriesOf(folder), entries);
+    if (saved) {
+        QCOMPARE(fileBytes(path), QByteArray("\"receive box before\"\r\n"));
+        QCOMPARE(f.dialog->errors(), QStringList());
+    } else {
+        QCOMPARE(fileBytes(path), fileExists ? oldBytes : QByteArray("<cannot open>"));
+        // The system's reason after the line naming the file, whatever its words.
+        QCOMPARE(f.dialog->errors().size(), 1);
+        const QString message = f.dialog->errors().front();
+        const QString named = saveFailed(path, QString());
+        QVERIFY2(message.startsWith(named) && message.size() > named.size(), qPrintable(message));
+    }
     QCOMPARE(openFilesUnder(f.dir.path()), QStringList());
 }
 
@@ -323,6 +620,51 @@ void TestFileCommands::failedLoadLeavesTheBoxesAsTheyWere()
     QCOMPARE(f.dialog->shown().size(), 1);
     QCOMPARE(f.sendBox(), kSendBefore);
     QCOMPARE(f.receiveBox(), kReceiveBefore);
+    QCOMPARE(f.dialog->errors(), QStringList());
+    QCOMPARE(watch.seen(), QStringList());
+    QCOMPARE(openFilesUnder(f.dir.path()), QStringList());
+}
+
+void TestFileCommands::loadRefusesAnythingButARegularFileAtOnce_data()
+{
+    QTest::addColumn<int>("node");
+    QTest::addColumn<bool>("throughLink");
+
+    QTest::newRow("fifo without a writer") << int(Node::Fifo) << false;
+    QTest::newRow("link to a fifo") << int(Node::Fifo) << true;
+    // Endless random bytes, in which a field is soon found if it is read.
+    QTest::newRow("character device") << int(Node::RandomDevice) << false;
+}
+
+void TestFileCommands::loadRefusesAnythingButARegularFileAtOnce()
+{
+    QFETCH(int, node);
+    QFETCH(bool, throughLink);
+
+    FileForm f;
+    QVERIFY(f.dir.isValid());
+    const QString nodePath = f.path(QStringLiteral("node.txt"));
+    const QString made = makeNode(nodePath, Node(node));
+    QVERIFY2(made.isEmpty(), qPrintable(made));
+    QString chosen = nodePath;
+    if (throughLink) {
+        chosen = f.path(QStringLiteral("link.txt"));
+        const QString linked = makeLink(QStringLiteral("node.txt"), chosen);
+        QVERIFY2(linked.isEmpty(), qPrintable(linked));
+    }
+
+    WindowWatch watch(f.form.get());
+    bool waited = false;
+    {
+        FifoRelease release(nodePath, kLoadPatience);
+        if (Node(node) != Node::Fifo)
+            release.stop();
+        f.load(chosen);
+        waited = release.stop();
+    }
+    QVERIFY2(!waited, "the load waited for a writer to the FIFO");
+    QCOMPARE(f.sendBox(), kSendBefore);
+    QCOMPARE(f.dialog->errors(), QStringList());
     QCOMPARE(watch.seen(), QStringList());
     QCOMPARE(openFilesUnder(f.dir.path()), QStringList());
 }
@@ -364,6 +706,8 @@ void TestFileCommands::dialogIsSetUpForEachButton()
     QCOMPARE(shown.flags, flags);
     QCOMPARE(shown.filter, QStringLiteral("TXT(*.txt)|*.txt"));
     QCOMPARE(shown.cancelError, true);
+    // Neither a cancel nor a load says anything.
+    QCOMPARE(f.dialog->errors(), QStringList());
     // A cancelled save writes nothing.
     if (cancel)
         QCOMPARE(fileBytes(path), QByteArray("\"X\"\r\n"));

@@ -1,6 +1,6 @@
 // The real file dialog, driven in-process: one open dialog that also takes a
-// typed new name, the filter as the window gives it, and the question before
-// an existing file is replaced.
+// typed new name, the filter as the window gives it, the question before an
+// existing file is replaced, and the message box that reports a failure.
 #include "FileDialog.h"
 #include "QtFileDialog.h"
 
@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -115,7 +116,13 @@ ModalScript::Action typeName(const QString &name, DialogLook *look = nullptr)
             look->defaultSuffix = dialog->defaultSuffix();
             look->native = !dialog->testOption(QFileDialog::DontUseNativeDialog);
         }
-        dialog->selectFile(name);
+        // Typed into the file name box: selectFile() leaves the box as it was
+        // while the box has the focus, which on a busy machine it may
+        // already have, and the dialog then never takes the name.
+        if (auto *box = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            box->setText(name);
+        else
+            dialog->selectFile(name);
         static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides it
     };
 }
@@ -139,6 +146,31 @@ ModalScript::Action answer(QMessageBox::StandardButton button, QString *text)
     };
 }
 
+// What a message box looked like when it came up.
+struct BoxLook {
+    QWidget *parent = nullptr;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString title;
+    QString text;
+};
+
+// Notes how a message box looks, then closes it with its one button.
+ModalScript::Action acknowledge(BoxLook *look)
+{
+    return [look](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        if (!box || box->buttons().size() != 1) {
+            modal->close();
+            return;
+        }
+        look->parent = box->parentWidget();
+        look->icon = box->icon();
+        look->title = box->windowTitle();
+        look->text = box->text();
+        box->buttons().front()->click();
+    };
+}
+
 } // namespace
 
 class TestQtFileDialog : public QObject {
@@ -150,6 +182,7 @@ private slots:
     void cancelReturnsFalseAndNoName();
     void replacingAnExistingFileIsAskedFirst_data();
     void replacingAnExistingFileIsAskedFirst();
+    void failureIsShownOverTheWindow();
 };
 
 void TestQtFileDialog::nameFilters_data()
@@ -271,6 +304,25 @@ void TestQtFileDialog::replacingAnExistingFileIsAskedFirst()
     if (reply != 0)
         QCOMPARE(question, QtFileDialog::overwriteQuestion(path));
     QCOMPARE(QFile::exists(path), exists);
+}
+
+void TestQtFileDialog::failureIsShownOverTheWindow()
+{
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("ペリモ通信チェック"));
+    QtFileDialog dialog(&window);
+    const QString message =
+        QStringLiteral("ファイル「/x/y.txt」に保存できませんでした。\nNo space left on device");
+
+    BoxLook look;
+    ModalScript script({acknowledge(&look)});
+    dialog.showError(message);
+    QVERIFY2(script.problems().isEmpty(), qPrintable(script.problems().join(u'\n')));
+    QCOMPARE(script.answered(), 1);
+    QCOMPARE(look.parent, &window);
+    QCOMPARE(look.icon, QMessageBox::Critical);
+    QCOMPARE(look.title, QStringLiteral("ペリモ通信チェック"));
+    QCOMPARE(look.text, message);
 }
 
 QTEST_MAIN(TestQtFileDialog)

@@ -4,6 +4,19 @@
 #include "FileDialog.h"
 #include "TextRecordFile.h"
 
+#include <QDir>
+
+namespace {
+
+// The file as the user chose it, and the system's reason on a line of its own.
+QString saveFailedMessage(const QString &path, const QString &reason)
+{
+    return QStringLiteral("ファイル「%1」に保存できませんでした。\n%2")
+        .arg(QDir::toNativeSeparators(path), reason);
+}
+
+} // namespace
+
 FileCommands::FileCommands(Controls &controls, FileDialog &dialog)
     : controls_(controls), dialog_(dialog)
 {}
@@ -55,6 +68,8 @@ void FileCommands::save()
     const QString path = choosePath(FileDialog::kOverwritePrompt);
     if (path.isEmpty())
         return;
-    // A failed save has nothing to show: the box still holds the text.
-    TextRecordFile::writeRecord(path, Controls::boxText(controls_.Text3));
+    // The box still holds the text, and any earlier file is kept whole.
+    QString reason;
+    if (!TextRecordFile::writeRecord(path, Controls::boxText(controls_.Text3), &reason))
+        dialog_.showError(saveFailedMessage(path, reason));
 }

@@ -6,8 +6,9 @@ class FileDialog;
 struct Controls;
 
 // The two file buttons: load the send box from the first field of a file,
-// save the receive box as a file's one record. Every failure, a cancel
-// included, ends quietly with both boxes as they were.
+// save the receive box as a file's one record. Every failure leaves both
+// boxes as they were; only a save that fails after a file was chosen is
+// reported, so that the user does not take an unsaved box for a saved one.
 class FileCommands {
 public:
     enum Button { Load = 0, Save = 1 };
