@@ -103,7 +103,7 @@ int main(int argc, char *argv[])
     station.form->show();
     // No handshaking: with XOn/XOff (the window's default) the system keeps
     // the burst's DC1 and DC3 bytes for itself.
-    station.c().Combo1[4]->setCurrentIndex(0);
+    station.c().lineSettings[4]->setCurrentIndex(0);
     if (!station.open(1)) {
         std::fprintf(stderr, "bench_burst: cannot open the port: %s\n",
                      qPrintable(station.form->port().errorString()));
@@ -120,7 +120,7 @@ int main(int argc, char *argv[])
 
     QElapsedTimer clock;
     clock.start();
-    station.form->controls().Command1[Form1::Receive]->click();
+    station.form->controls().portButtons[Form1::Receive]->click();
     const qint64 receivedNs = clock.nsecsElapsed();
 
     // A click on the check box, made shortly after, as a user's would be: it
@@ -128,7 +128,7 @@ int main(int argc, char *argv[])
     // the receive box), and is answered late by as much.
     const qint64 dueNs = receivedNs + qint64(kClickDelayMs) * 1000000;
     qint64 answeredNs = -1;
-    QCheckBox *const box = station.c().Check1;
+    QCheckBox *const box = station.c().checkEnabled;
     QObject::connect(box, &QCheckBox::toggled, &app, [&] {
         answeredNs = clock.nsecsElapsed();
         app.quit();
@@ -137,7 +137,7 @@ int main(int argc, char *argv[])
     QTimer::singleShot(kAnswerLimitMs, &app, &QApplication::quit);
     app.exec();
 
-    const QString shown = Controls::boxText(station.c().Text3);
+    const QString shown = Controls::boxText(station.c().receivedText);
     if (shown != expected) {
         std::fprintf(stderr,
                      "bench_burst: the receive box shows %lld characters, expected %lld of the "
@@ -163,18 +163,18 @@ int main(int argc, char *argv[])
     Cp932Decoder decoder;
     QString converted = PlmMod1::EscapeCodes(decoder.decode(burst) + decoder.flush());
     const qint64 convertNs = clock.nsecsElapsed();
-    Controls::setBoxText(station.c().Text3, QString());
+    Controls::setBoxText(station.c().receivedText, QString());
     QCoreApplication::processEvents();
     clock.restart();
     // Handed over as the Receive click hands it, to be cut where it lies.
-    Controls::setBoxText(station.c().Text3, std::move(converted));
+    Controls::setBoxText(station.c().receivedText, std::move(converted));
     const qint64 boxNs = clock.nsecsElapsed();
 
     // One poll of an answering station with a burst arrived since the last
     // poll: it reads, escapes and collects the burst (up to the cap kept for
     // matching) and leaves the receive box alone, as no text matched.
-    Controls::setBoxText(station.c().Text2, QStringLiteral("NEVER SENT"));
-    station.form->controls().Command2->click(); // echo mode since the Receive click
+    Controls::setBoxText(station.c().sendText, QStringLiteral("NEVER SENT"));
+    station.form->controls().startButton->click(); // echo mode since the Receive click
     station.form->pollTimer().setInterval(0);
     if (!deliver(far, watchFd, burst)) {
         std::fprintf(stderr, "bench_burst: the second burst did not reach the port\n");

@@ -67,13 +67,13 @@ int main(int argc, char *argv[])
 
     // The send button's own copy comes back too; let it settle before the
     // check starts so that every probe is timed on its own echo.
-    Controls::setBoxText(station.c().Text2, QStringLiteral("ABC[13]"));
-    station.form->controls().Command1[Form1::Send]->click();
+    Controls::setBoxText(station.c().sendText, QStringLiteral("ABC[13]"));
+    station.form->controls().portButtons[Form1::Send]->click();
     QTimer::singleShot(200, [&] {
         station.form->port().input();
-        station.c().Check1->setChecked(true);
-        station.c().Text4->setText(QString::number(intervalMs));
-        station.form->controls().Command2->click();
+        station.c().checkEnabled->setChecked(true);
+        station.c().interval->setText(QString::number(intervalMs));
+        station.form->controls().startButton->click();
     });
     QTimer::singleShot(probes * intervalMs * 2 + 5000, &app, &QApplication::quit);
     app.exec();

@@ -241,13 +241,13 @@ int runPair(int minutes, int intervalMs)
 
     // The send button's own copy comes back as well; it is taken in before the
     // check starts, so that every probe is matched with its own echo.
-    Controls::setBoxText(checking.c().Text2, kPairText);
-    checking.form->controls().Command1[Form1::Send]->click();
+    Controls::setBoxText(checking.c().sendText, kPairText);
+    checking.form->controls().portButtons[Form1::Send]->click();
     runEventsFor(kSettle);
     checking.form->port().input();
-    checking.c().Check1->setChecked(true);
-    checking.c().Text4->setText(QString::number(intervalMs));
-    checking.form->controls().Command2->click();
+    checking.c().checkEnabled->setChecked(true);
+    checking.c().interval->setText(QString::number(intervalMs));
+    checking.form->controls().startButton->click();
 
     say("pair: %d min, probe every %d ms, text %s (%lld bytes)\n", minutes, intervalMs,
         qPrintable(kPairText),
@@ -272,7 +272,7 @@ int runPair(int minutes, int intervalMs)
 
     const bool bothOpen = checking.isOpen() && answering.isOpen();
     if (checking.check().running())
-        checking.form->controls().Command2->click();
+        checking.form->controls().startButton->click();
     runEventsFor(kSettle);
 
     const double count = stats[Statistics::Count];
@@ -301,8 +301,8 @@ int runPair(int minutes, int intervalMs)
         why.push_back("a port closed during the run");
     memory.withinLimit(why);
 
-    checking.form->controls().Command1[Form1::Close]->click();
-    answering.form->controls().Command1[Form1::Close]->click();
+    checking.form->controls().portButtons[Form1::Close]->click();
+    answering.form->controls().portButtons[Form1::Close]->click();
     return verdict("pair", why);
 }
 
@@ -563,7 +563,7 @@ int runStray(int minutes, double bytesPerSecond)
         why.push_back("the station's port closed during the run");
     memory.withinLimit(why);
 
-    station.form->controls().Command1[Form1::Close]->click();
+    station.form->controls().portButtons[Form1::Close]->click();
     return verdict("stray", why);
 }
 

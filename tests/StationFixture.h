@@ -36,26 +36,26 @@ struct RealStation {
 
     bool open(int portNumber)
     {
-        c().Text1_5->setText(QString::number(portNumber));
-        form->controls().Command1[Form1::Open]->click();
+        c().portNumber->setText(QString::number(portNumber));
+        form->controls().portButtons[Form1::Open]->click();
         return form->port().isOpen();
     }
 
     // An answering station: echo mode, poller started.
     void answer(const QString &text)
     {
-        Controls::setBoxText(c().Text2, text);
-        form->controls().Command1[Form1::Receive]->click();
-        form->controls().Command2->click();
+        Controls::setBoxText(c().sendText, text);
+        form->controls().portButtons[Form1::Receive]->click();
+        form->controls().startButton->click();
     }
 
     // A checking station: text sent once, check ticked, started.
     void check(const QString &text, int intervalMs)
     {
-        Controls::setBoxText(c().Text2, text);
-        c().Check1->setChecked(true);
-        c().Text4->setText(QString::number(intervalMs));
-        form->controls().Command1[Form1::Send]->click();
-        form->controls().Command2->click();
+        Controls::setBoxText(c().sendText, text);
+        c().checkEnabled->setChecked(true);
+        c().interval->setText(QString::number(intervalMs));
+        form->controls().portButtons[Form1::Send]->click();
+        form->controls().startButton->click();
     }
 };

@@ -215,12 +215,12 @@ struct FileForm : FakeForm {
 
     FileForm()
     {
-        Controls::setBoxText(c().Text2, kSendBefore);
-        Controls::setBoxText(c().Text3, kReceiveBefore);
+        Controls::setBoxText(c().sendText, kSendBefore);
+        Controls::setBoxText(c().receivedText, kReceiveBefore);
     }
     QString path(const QString &name) const { return dir.filePath(name); }
-    QString sendBox() { return Controls::boxText(c().Text2); }
-    QString receiveBox() { return Controls::boxText(c().Text3); }
+    QString sendBox() { return Controls::boxText(c().sendText); }
+    QString receiveBox() { return Controls::boxText(c().receivedText); }
 
     void load(const QString &path)
     {
@@ -294,7 +294,7 @@ void TestFileCommands::saveThenLoadGivesTheSameText()
 
     FileForm f;
     QVERIFY(f.dir.isValid());
-    Controls::setBoxText(f.c().Text3, text);
+    Controls::setBoxText(f.c().receivedText, text);
     f.save(f.path(QStringLiteral("box.txt")));
     f.load(f.path(QStringLiteral("box.txt")));
     QCOMPARE(f.sendBox(), text);
@@ -306,7 +306,7 @@ void TestFileCommands::saveWritesCodePage932WithCrLf()
     FileForm f;
     QVERIFY(f.dir.isValid());
     // The widget holds LF; the file gets CR LF.
-    f.c().Text3->setPlainText(QStringLiteral("あ\nB"));
+    f.c().receivedText->setPlainText(QStringLiteral("あ\nB"));
     f.save(f.path(QStringLiteral("out.txt")));
     QCOMPARE(fileBytes(f.path(QStringLiteral("out.txt"))), QByteArray("\"\x82\xa0\r\nB\"\r\n"));
 }
@@ -315,7 +315,7 @@ void TestFileCommands::emptyReceiveBoxSavesAnEmptyRecordThatLoadsAsEmpty()
 {
     FileForm f;
     QVERIFY(f.dir.isValid());
-    Controls::setBoxText(f.c().Text3, QString());
+    Controls::setBoxText(f.c().receivedText, QString());
     f.save(f.path(QStringLiteral("empty.txt")));
     QCOMPARE(fileBytes(f.path(QStringLiteral("empty.txt"))), QByteArray("\"\"\r\n"));
 
@@ -329,7 +329,7 @@ void TestFileCommands::saveReplacesAnExistingFile()
     QVERIFY(f.dir.isValid());
     const QString path = f.path(QStringLiteral("old.txt"));
     QVERIFY(writeBytes(path, QByteArray("\"a much longer earlier text\"\r\nmore\r\n")));
-    Controls::setBoxText(f.c().Text3, QStringLiteral("new"));
+    Controls::setBoxText(f.c().receivedText, QStringLiteral("new"));
     f.save(path);
     QCOMPARE(fileBytes(path), QByteArray("\"new\"\r\n"));
     QCOMPARE(entriesOf(f.dir.path()), QStringList{QStringLiteral("old.txt")});
@@ -357,7 +357,7 @@ void TestFileCommands::failedSaveKeepsTheOldFileAndSaysSo()
     QVERIFY(writeBytes(oldPath, oldBytes));
     // Far more than the size limit lets through.
     const QString text(200000, u'あ');
-    Controls::setBoxText(f.c().Text3, text);
+    Controls::setBoxText(f.c().receivedText, text);
 
     WindowWatch watch(f.form.get());
     QString chosen = oldPath;
@@ -768,12 +768,12 @@ void TestFileCommands::windowWithoutADialogIgnoresTheButtons()
     services.Timer2 = std::make_unique<FakeTimer>();
     Form1 form(std::move(services));
     form.load();
-    Controls::setBoxText(form.controls().Text2, kSendBefore);
+    Controls::setBoxText(form.controls().sendText, kSendBefore);
 
     WindowWatch watch(&form);
-    QTest::mouseClick(form.controls().Command3[0], Qt::LeftButton);
-    QTest::mouseClick(form.controls().Command3[1], Qt::LeftButton);
-    QCOMPARE(Controls::boxText(form.controls().Text2), kSendBefore);
+    QTest::mouseClick(form.controls().fileButtons[0], Qt::LeftButton);
+    QTest::mouseClick(form.controls().fileButtons[1], Qt::LeftButton);
+    QCOMPARE(Controls::boxText(form.controls().sendText), kSendBefore);
     QCOMPARE(watch.seen(), QStringList());
 }
 

@@ -140,12 +140,13 @@ void TestForm1::windowStartsWithTheLeftColumnOnly()
 
     const QRect client = f.form->rect();
     for (QWidget *w :
-         {static_cast<QWidget *>(f.c().Text3), static_cast<QWidget *>(f.c().Command1[2]),
-          static_cast<QWidget *>(f.c().Label2_4)})
+         {static_cast<QWidget *>(f.c().receivedText), static_cast<QWidget *>(f.c().portButtons[2]),
+          static_cast<QWidget *>(f.c().hint)})
         QVERIFY2(client.contains(w->geometry()), qPrintable(w->objectName()));
     for (QWidget *w :
-         {static_cast<QWidget *>(f.c().Check1), static_cast<QWidget *>(f.c().Command2),
-          static_cast<QWidget *>(f.c().Label4[5]), static_cast<QWidget *>(f.c().Command3[1])})
+         {static_cast<QWidget *>(f.c().checkEnabled), static_cast<QWidget *>(f.c().startButton),
+          static_cast<QWidget *>(f.c().statisticsValues[5]),
+          static_cast<QWidget *>(f.c().fileButtons[1])})
         QVERIFY2(!client.intersects(w->geometry()), qPrintable(w->objectName()));
 }
 
@@ -155,8 +156,9 @@ void TestForm1::widenedWindowShowsTheCheckColumn()
     f.form->resize(560, 371);
     const QRect client = f.form->rect();
     for (QWidget *w :
-         {static_cast<QWidget *>(f.c().Check1), static_cast<QWidget *>(f.c().Command2),
-          static_cast<QWidget *>(f.c().Label4[5]), static_cast<QWidget *>(f.c().Command3[1])})
+         {static_cast<QWidget *>(f.c().checkEnabled), static_cast<QWidget *>(f.c().startButton),
+          static_cast<QWidget *>(f.c().statisticsValues[5]),
+          static_cast<QWidget *>(f.c().fileButtons[1])})
         QVERIFY2(client.contains(w->geometry()), qPrintable(w->objectName()));
 }
 
@@ -169,34 +171,34 @@ void TestForm1::loadFillsListsAndDefaults()
             list << combo->itemText(i);
         return list;
     };
-    QCOMPARE(items(f.c().Combo1[0]), QStringList({"19200", "9600", "4800", "2400", "1200"}));
-    QCOMPARE(items(f.c().Combo1[1]), QStringList({"8", "7"}));
-    QCOMPARE(items(f.c().Combo1[2]), QStringList({"N", "E", "O"}));
-    QCOMPARE(items(f.c().Combo1[3]), QStringList({"1", "2"}));
-    QCOMPARE(items(f.c().Combo1[4]),
+    QCOMPARE(items(f.c().lineSettings[0]), QStringList({"19200", "9600", "4800", "2400", "1200"}));
+    QCOMPARE(items(f.c().lineSettings[1]), QStringList({"8", "7"}));
+    QCOMPARE(items(f.c().lineSettings[2]), QStringList({"N", "E", "O"}));
+    QCOMPARE(items(f.c().lineSettings[3]), QStringList({"1", "2"}));
+    QCOMPARE(items(f.c().lineSettings[4]),
              QStringList({QStringLiteral("なし"), "XOn/XOff", "RTS/CTS", "RTS/CTS + XOn/XOff"}));
-    QCOMPARE(f.c().Combo1[4]->currentIndex(), 1);
-    QCOMPARE(Controls::listIndex(f.c().Combo1[4]), 1);
-    for (QComboBox *combo : f.c().Combo1)
+    QCOMPARE(f.c().lineSettings[4]->currentIndex(), 1);
+    QCOMPARE(Controls::listIndex(f.c().lineSettings[4]), 1);
+    for (QComboBox *combo : f.c().lineSettings)
         QVERIFY2(combo->isEditable(), qPrintable(combo->objectName()));
 }
 
 void TestForm1::portButtonsStartClosed()
 {
     FakeForm f;
-    QVERIFY(f.c().Command1[0]->isEnabled());
-    QVERIFY(!f.c().Command1[1]->isEnabled());
-    QVERIFY(!f.c().Command1[2]->isEnabled());
-    QVERIFY(!f.c().Command1[3]->isEnabled());
+    QVERIFY(f.c().portButtons[0]->isEnabled());
+    QVERIFY(!f.c().portButtons[1]->isEnabled());
+    QVERIFY(!f.c().portButtons[2]->isEnabled());
+    QVERIFY(!f.c().portButtons[3]->isEnabled());
     QVERIFY(!f.port->isOpen());
 }
 
 void TestForm1::checkColumnStartsIdle()
 {
     FakeForm f;
-    QVERIFY(!f.c().Check1->isChecked());
-    QCOMPARE(f.c().Command2->text(), QStringLiteral("開始"));
-    for (QLabel *label : f.c().Label4)
+    QVERIFY(!f.c().checkEnabled->isChecked());
+    QCOMPARE(f.c().startButton->text(), QStringLiteral("開始"));
+    for (QLabel *label : f.c().statisticsValues)
         QCOMPARE(label->text(), QStringLiteral("Label4"));
     QCOMPARE(f.timer1->interval(), 0);
     QCOMPARE(f.timer2->interval(), 0);
@@ -279,26 +281,26 @@ void TestForm1::pgFontOnMarkedControls()
 void TestForm1::valueLabelsHaveABorder()
 {
     FakeForm f;
-    for (QLabel *label : f.c().Label4)
+    for (QLabel *label : f.c().statisticsValues)
         QVERIFY2(label->frameShape() != QFrame::NoFrame && label->lineWidth() == 1,
                  qPrintable(label->objectName()));
-    QCOMPARE(f.c().Label5[0]->frameShape(), QFrame::NoFrame);
+    QCOMPARE(f.c().statisticsCaptions[0]->frameShape(), QFrame::NoFrame);
 }
 
 void TestForm1::multiLineBoxesUseCrLf()
 {
     FakeForm f;
-    Controls::setBoxText(f.c().Text2, QStringLiteral("A\r\nB"));
-    QCOMPARE(f.c().Text2->toPlainText(), QStringLiteral("A\nB"));
-    QCOMPARE(Controls::boxText(f.c().Text2), QStringLiteral("A\r\nB"));
-    QCOMPARE(f.c().Text2->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    QCOMPARE(f.c().Text3->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    Controls::setBoxText(f.c().sendText, QStringLiteral("A\r\nB"));
+    QCOMPARE(f.c().sendText->toPlainText(), QStringLiteral("A\nB"));
+    QCOMPARE(Controls::boxText(f.c().sendText), QStringLiteral("A\r\nB"));
+    QCOMPARE(f.c().sendText->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(f.c().receivedText->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
 }
 
 void TestForm1::typedComboTextHasNoListIndex()
 {
     FakeForm f;
-    QComboBox *handshaking = f.c().Combo1[4];
+    QComboBox *handshaking = f.c().lineSettings[4];
     handshaking->setEditText(QStringLiteral("XOn"));
     QCOMPARE(Controls::listIndex(handshaking), -1);
     handshaking->setEditText(QStringLiteral("RTS/CTS"));
@@ -414,11 +416,12 @@ void TestForm1::everyControlHasAnAccessibleName()
 void TestForm1::liveValuesAreReadAsTheyChange()
 {
     FakeForm f;
-    f.c().Label4[5]->setText(QStringLiteral("3"));
-    QCOMPARE(QAccessible::queryAccessibleInterface(f.c().Label4[5])->text(QAccessible::Name),
-             QStringLiteral("3"));
-    f.c().Command2->setText(QStringLiteral("終了"));
-    QCOMPARE(QAccessible::queryAccessibleInterface(f.c().Command2)->text(QAccessible::Name),
+    f.c().statisticsValues[5]->setText(QStringLiteral("3"));
+    QCOMPARE(
+        QAccessible::queryAccessibleInterface(f.c().statisticsValues[5])->text(QAccessible::Name),
+        QStringLiteral("3"));
+    f.c().startButton->setText(QStringLiteral("終了"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(f.c().startButton)->text(QAccessible::Name),
              QStringLiteral("終了"));
 }
 
@@ -430,7 +433,7 @@ void TestForm1::portNumberHintListsTheFolderAsItIsNow()
     QVERIFY(folder.map(6, pty.slavePath()));
 
     FakeForm f;
-    QLineEdit *box = f.c().Text1_5;
+    QLineEdit *box = f.c().portNumber;
     auto hintNow = [&] {
         QHelpEvent event(QEvent::ToolTip, QPoint(2, 2), box->mapToGlobal(QPoint(2, 2)));
         QCoreApplication::sendEvent(box, &event);

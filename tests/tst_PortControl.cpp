@@ -39,14 +39,14 @@ struct RealForm {
         form->load();
     }
     Controls &c() { return form->controls(); }
-    void click(int index) { QTest::mouseClick(c().Command1[index], Qt::LeftButton); }
+    void click(int index) { QTest::mouseClick(c().portButtons[index], Qt::LeftButton); }
 };
 
 // Which of the four port buttons are enabled, as "1000" for the closed state.
 QString buttonStates(Controls &c)
 {
     QString s;
-    for (QPushButton *b : c.Command1)
+    for (QPushButton *b : c.portButtons)
         s += b->isEnabled() ? u'1' : u'0';
     return s;
 }
@@ -62,7 +62,7 @@ QString receiveUntil(RealForm &f, const QString &expected)
     timer.start();
     while (seen.size() < expected.size() && timer.elapsed() < kWaitMs) {
         f.click(Form1::Receive);
-        seen += Controls::boxText(f.c().Text3);
+        seen += Controls::boxText(f.c().receivedText);
         if (seen.size() < expected.size())
             QTest::qWait(10);
     }
@@ -126,18 +126,18 @@ void TestPortControl::openFailureKeepsButtonsAndSaysSo()
     QFETCH(bool, busy);
 
     FakeForm f;
-    f.c().Text1_5->setText(portNumber);
+    f.c().portNumber->setText(portNumber);
     if (combo >= 0)
-        f.c().Combo1[combo]->setEditText(comboText);
+        f.c().lineSettings[combo]->setEditText(comboText);
     f.port->setBusy(busy);
     f.form->check().receiveOnce(); // echo mode
-    Controls::setBoxText(f.c().Text3, QStringLiteral("earlier text"));
+    Controls::setBoxText(f.c().receivedText, QStringLiteral("earlier text"));
 
-    f.form->controls().Command1[Form1::Open]->click();
+    f.form->controls().portButtons[Form1::Open]->click();
 
     QVERIFY(!f.port->isOpen());
     QCOMPARE(buttonStates(f.c()), kClosed);
-    QCOMPARE(Controls::boxText(f.c().Text3), QStringLiteral("ポートＮｏが違います"));
+    QCOMPARE(Controls::boxText(f.c().receivedText), QStringLiteral("ポートＮｏが違います"));
     QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Echo);
 }
 
@@ -145,7 +145,7 @@ void TestPortControl::openWithDefaults()
 {
     FakeForm f;
     f.form->check().sendOnce(); // feedback mode
-    f.form->controls().Command1[Form1::Open]->click();
+    f.form->controls().portButtons[Form1::Open]->click();
 
     QVERIFY(f.port->isOpen());
     QCOMPARE(f.port->commPort(), 1);
@@ -158,13 +158,13 @@ void TestPortControl::openWithDefaults()
 void TestPortControl::openPassesTypedValuesThrough()
 {
     FakeForm f;
-    f.c().Text1_5->setText(QStringLiteral(" 1.5 ")); // rounds half to even: 2
-    f.c().Combo1[0]->setEditText(QStringLiteral("115200"));
-    f.c().Combo1[1]->setCurrentIndex(1); // 7
-    f.c().Combo1[2]->setCurrentIndex(1); // E
-    f.c().Combo1[3]->setCurrentIndex(1); // 2
-    f.c().Combo1[4]->setCurrentIndex(3);
-    f.form->controls().Command1[Form1::Open]->click();
+    f.c().portNumber->setText(QStringLiteral(" 1.5 ")); // rounds half to even: 2
+    f.c().lineSettings[0]->setEditText(QStringLiteral("115200"));
+    f.c().lineSettings[1]->setCurrentIndex(1); // 7
+    f.c().lineSettings[2]->setCurrentIndex(1); // E
+    f.c().lineSettings[3]->setCurrentIndex(1); // 2
+    f.c().lineSettings[4]->setCurrentIndex(3);
+    f.form->controls().portButtons[Form1::Open]->click();
 
     QVERIFY(f.port->isOpen());
     QCOMPARE(f.port->commPort(), 2);
@@ -176,10 +176,10 @@ void TestPortControl::openPassesTypedValuesThrough()
 void TestPortControl::sendTransmitsUnescapedTextAndEntersFeedbackMode()
 {
     FakeForm f;
-    f.form->controls().Command1[Form1::Open]->click();
-    Controls::setBoxText(f.c().Text2, QStringLiteral("A[13]"));
+    f.form->controls().portButtons[Form1::Open]->click();
+    Controls::setBoxText(f.c().sendText, QStringLiteral("A[13]"));
 
-    f.form->controls().Command1[Form1::Send]->click();
+    f.form->controls().portButtons[Form1::Send]->click();
 
     QCOMPARE(f.port->written(), QByteArray("\x41\x0d"));
     QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Feedback);
@@ -191,49 +191,49 @@ void TestPortControl::sendTransmitsUnescapedTextAndEntersFeedbackMode()
 
     // A line break typed in the box goes out as CR LF, Japanese as code page 932.
     f.port->clearWritten();
-    f.c().Text2->setPlainText(QStringLiteral("あ\nB"));
-    f.form->controls().Command1[Form1::Send]->click();
+    f.c().sendText->setPlainText(QStringLiteral("あ\nB"));
+    f.form->controls().portButtons[Form1::Send]->click();
     QCOMPARE(f.port->written(), QByteArray("\x82\xa0\r\nB"));
 }
 
 void TestPortControl::receiveShowsEscapedArrivalsAndEntersEchoMode()
 {
     FakeForm f;
-    f.form->controls().Command1[Form1::Open]->click();
+    f.form->controls().portButtons[Form1::Open]->click();
     f.port->feed(QByteArray("\x4f\x4b\x0d\x0a"));
-    f.form->controls().Command1[Form1::Receive]->click();
-    QCOMPARE(Controls::boxText(f.c().Text3), QStringLiteral("OK[13][10]"));
+    f.form->controls().portButtons[Form1::Receive]->click();
+    QCOMPARE(Controls::boxText(f.c().receivedText), QStringLiteral("OK[13][10]"));
     QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Echo);
 
     // Nothing arrived since: the box is emptied.
-    f.form->controls().Command1[Form1::Receive]->click();
-    QCOMPARE(Controls::boxText(f.c().Text3), QString());
+    f.form->controls().portButtons[Form1::Receive]->click();
+    QCOMPARE(Controls::boxText(f.c().receivedText), QString());
     QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Echo);
 }
 
 void TestPortControl::receiveHoldsASplitDoubleByteCharacter()
 {
     FakeForm f;
-    f.form->controls().Command1[Form1::Open]->click();
+    f.form->controls().portButtons[Form1::Open]->click();
     f.port->feed(QByteArray("A\x82"));
-    f.form->controls().Command1[Form1::Receive]->click();
-    QCOMPARE(Controls::boxText(f.c().Text3), QStringLiteral("A"));
+    f.form->controls().portButtons[Form1::Receive]->click();
+    QCOMPARE(Controls::boxText(f.c().receivedText), QStringLiteral("A"));
     f.port->feed(QByteArray("\xa0"));
-    f.form->controls().Command1[Form1::Receive]->click();
-    QCOMPARE(Controls::boxText(f.c().Text3), QStringLiteral("[-32096]"));
+    f.form->controls().portButtons[Form1::Receive]->click();
+    QCOMPARE(Controls::boxText(f.c().receivedText), QStringLiteral("[-32096]"));
 }
 
 void TestPortControl::closeReturnsToClosedStateAndKeepsMode()
 {
     FakeForm f;
-    f.form->controls().Command1[Form1::Open]->click();
-    f.form->controls().Command1[Form1::Send]->click();
-    f.form->controls().Command1[Form1::Close]->click();
+    f.form->controls().portButtons[Form1::Open]->click();
+    f.form->controls().portButtons[Form1::Send]->click();
+    f.form->controls().portButtons[Form1::Close]->click();
     QVERIFY(!f.port->isOpen());
     QCOMPARE(buttonStates(f.c()), kClosed);
     QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Feedback);
 
-    f.form->controls().Command1[Form1::Open]->click();
+    f.form->controls().portButtons[Form1::Open]->click();
     QVERIFY(f.port->isOpen());
     QCOMPARE(buttonStates(f.c()), kOpen);
     QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Idle);
@@ -242,18 +242,18 @@ void TestPortControl::closeReturnsToClosedStateAndKeepsMode()
 void TestPortControl::lostPortClosesButtonsAndSaysSoOnce()
 {
     FakeForm f;
-    f.c().Text1_5->setText(QStringLiteral("2"));
-    f.form->controls().Command1[Form1::Open]->click();
-    f.form->controls().Command1[Form1::Receive]->click();
+    f.c().portNumber->setText(QStringLiteral("2"));
+    f.form->controls().portButtons[Form1::Open]->click();
+    f.form->controls().portButtons[Form1::Receive]->click();
     f.port->loseDevice();
     QCOMPARE(buttonStates(f.c()), kClosed);
-    QCOMPARE(Controls::boxText(f.c().Text3), Form1::lostMessage(2));
-    QVERIFY(Controls::boxText(f.c().Text3).contains(u'2'));
+    QCOMPARE(Controls::boxText(f.c().receivedText), Form1::lostMessage(2));
+    QVERIFY(Controls::boxText(f.c().receivedText).contains(u'2'));
     QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Echo);
     QCOMPARE(f.port->closes(), 1);
 
     // Open works again once the device is back.
-    f.form->controls().Command1[Form1::Open]->click();
+    f.form->controls().portButtons[Form1::Open]->click();
     QVERIFY(f.port->isOpen());
 }
 
@@ -296,10 +296,10 @@ void TestPortControl::realOpenAppliesSettingsToTheDevice()
     QVERIFY(folder.map(7, pty.slavePath()));
 
     RealForm f;
-    f.c().Text1_5->setText(QStringLiteral("7"));
-    f.c().Combo1[0]->setEditText(baud);
-    f.c().Combo1[3]->setEditText(stopBits);
-    f.c().Combo1[4]->setCurrentIndex(handshaking);
+    f.c().portNumber->setText(QStringLiteral("7"));
+    f.c().lineSettings[0]->setEditText(baud);
+    f.c().lineSettings[3]->setEditText(stopBits);
+    f.c().lineSettings[4]->setCurrentIndex(handshaking);
     f.click(Form1::Open);
 
     QVERIFY2(f.port->isOpen(), qPrintable(f.port->errorString()));
@@ -323,11 +323,11 @@ void TestPortControl::realOpenFailsOnSettingsThePtyCannotTake()
 
     for (int box : {1, 2}) { // 7 data bits, then even parity
         RealForm f;
-        f.c().Combo1[box]->setCurrentIndex(1);
+        f.c().lineSettings[box]->setCurrentIndex(1);
         f.click(Form1::Open);
         QVERIFY(!f.port->isOpen());
         QCOMPARE(buttonStates(f.c()), kClosed);
-        QCOMPARE(Controls::boxText(f.c().Text3), Form1::openFailedMessage());
+        QCOMPARE(Controls::boxText(f.c().receivedText), Form1::openFailedMessage());
     }
 }
 
@@ -339,7 +339,7 @@ void TestPortControl::realOpenFailsOnMissingDevice()
     f.click(Form1::Open);
     QVERIFY(!f.port->isOpen());
     QCOMPARE(buttonStates(f.c()), kClosed);
-    QCOMPARE(Controls::boxText(f.c().Text3), Form1::openFailedMessage());
+    QCOMPARE(Controls::boxText(f.c().receivedText), Form1::openFailedMessage());
 }
 
 void TestPortControl::realOpenFailsOnBusyDeviceAndLeavesHolderAlone()
@@ -357,10 +357,10 @@ void TestPortControl::realOpenFailsOnBusyDeviceAndLeavesHolderAlone()
     second.click(Form1::Open);
     QVERIFY(!second.port->isOpen());
     QCOMPARE(buttonStates(second.c()), kClosed);
-    QCOMPARE(Controls::boxText(second.c().Text3), Form1::openFailedMessage());
+    QCOMPARE(Controls::boxText(second.c().receivedText), Form1::openFailedMessage());
 
     // The holder still talks on the line both ways.
-    Controls::setBoxText(holder.c().Text2, QStringLiteral("HI"));
+    Controls::setBoxText(holder.c().sendText, QStringLiteral("HI"));
     holder.click(Form1::Send);
     QCOMPARE(pty.read(2, kWaitMs), QByteArray("HI"));
     QVERIFY(pty.write("YO"));
@@ -377,7 +377,7 @@ void TestPortControl::realSendPutsBytesOnTheLine()
     RealForm f;
     f.click(Form1::Open);
     QVERIFY2(f.port->isOpen(), qPrintable(f.port->errorString()));
-    Controls::setBoxText(f.c().Text2, QStringLiteral("A[13]"));
+    Controls::setBoxText(f.c().sendText, QStringLiteral("A[13]"));
     f.click(Form1::Send);
     QCOMPARE(pty.read(2, kWaitMs), QByteArray("\x41\x0d"));
     QCOMPARE(f.form->check().mode(), LoopbackCheck::Mode::Feedback);
@@ -449,7 +449,7 @@ void TestPortControl::realPulledCableClosesThePortOnce()
     QVERIFY(folder.map(3, pty.slavePath()));
 
     RealForm f;
-    f.c().Text1_5->setText(QStringLiteral("3"));
+    f.c().portNumber->setText(QStringLiteral("3"));
     f.click(Form1::Open);
     QVERIFY2(f.port->isOpen(), qPrintable(f.port->errorString()));
 
@@ -458,7 +458,7 @@ void TestPortControl::realPulledCableClosesThePortOnce()
     pty.closeMaster();
     QTRY_COMPARE_WITH_TIMEOUT(losses, 1, kWaitMs);
     QCOMPARE(buttonStates(f.c()), kClosed);
-    QCOMPARE(Controls::boxText(f.c().Text3), Form1::lostMessage(3));
+    QCOMPARE(Controls::boxText(f.c().receivedText), Form1::lostMessage(3));
     QVERIFY(!f.port->isOpen());
     QTest::qWait(300);
     QCOMPARE(losses, 1);

@@ -35,8 +35,8 @@ struct ButtonStates {
 
 ButtonStates buttonStates(Controls &c)
 {
-    return {c.Command1[Form1::Open]->isEnabled(), c.Command1[Form1::Send]->isEnabled(),
-            c.Command1[Form1::Receive]->isEnabled(), c.Command1[Form1::Close]->isEnabled()};
+    return {c.portButtons[Form1::Open]->isEnabled(), c.portButtons[Form1::Send]->isEnabled(),
+            c.portButtons[Form1::Receive]->isEnabled(), c.portButtons[Form1::Close]->isEnabled()};
 }
 
 constexpr ButtonStates kClosed{true, false, false, false};
@@ -123,14 +123,14 @@ void TestPortLoss::pulledCableIsHandledOnce()
     // The click comes before the window has had a chance to notice.
     switch (moment) {
     case Moment::DuringSend:
-        Controls::setBoxText(c.Text2, kText);
-        station.form->controls().Command1[Form1::Send]->click();
+        Controls::setBoxText(c.sendText, kText);
+        station.form->controls().portButtons[Form1::Send]->click();
         break;
     case Moment::DuringReceive:
-        station.form->controls().Command1[Form1::Receive]->click();
+        station.form->controls().portButtons[Form1::Receive]->click();
         break;
     case Moment::DuringClose:
-        station.form->controls().Command1[Form1::Close]->click();
+        station.form->controls().portButtons[Form1::Close]->click();
         break;
     default:
         break;
@@ -148,10 +148,10 @@ void TestPortLoss::pulledCableIsHandledOnce()
     QCOMPARE(losses, lossShown ? 1 : 0);
     QVERIFY(!station.isOpen());
     QCOMPARE(buttonStates(c), kClosed);
-    QCOMPARE(Controls::boxText(c.Text3),
-             lossShown ? Form1::lostMessage(kPortNumber) : Controls::boxText(c.Text3));
+    QCOMPARE(Controls::boxText(c.receivedText),
+             lossShown ? Form1::lostMessage(kPortNumber) : Controls::boxText(c.receivedText));
     if (lossShown)
-        QCOMPARE(Controls::boxText(c.Text3).count(QStringLiteral("接続が切れました")), 1);
+        QCOMPARE(Controls::boxText(c.receivedText).count(QStringLiteral("接続が切れました")), 1);
     QVERIFY2(cpuUsed < 250, qPrintable(QStringLiteral("%1 ms of CPU in 500 ms").arg(cpuUsed)));
 
     // The timers as a closed port leaves them.
@@ -162,7 +162,7 @@ void TestPortLoss::pulledCableIsHandledOnce()
         QVERIFY(!station.form->pollTimer().isRunning());
         QCOMPARE(station.check().waiting(), bool(0));
         QCOMPARE(station.check().running(), bool(1));
-        QCOMPARE(c.Command2->text(), QStringLiteral("終了"));
+        QCOMPARE(c.startButton->text(), QStringLiteral("終了"));
     } else if (moment == Moment::Answering) {
         // The poller runs on and does nothing with the port closed.
         QCOMPARE(station.form->pollTimer().interval(), 50);
@@ -177,17 +177,17 @@ void TestPortLoss::pulledCableIsHandledOnce()
     pty = std::make_unique<PtyPair>();
     QVERIFY2(pty->isValid(), qPrintable(pty->error()));
     QVERIFY(folder.map(kPortNumber, pty->slavePath()));
-    station.form->controls().Command1[Form1::Open]->click();
+    station.form->controls().portButtons[Form1::Open]->click();
     QVERIFY2(station.isOpen(), qPrintable(station.form->port().errorString()));
-    Controls::setBoxText(c.Text2, QStringLiteral("UP"));
-    station.form->controls().Command1[Form1::Send]->click();
+    Controls::setBoxText(c.sendText, QStringLiteral("UP"));
+    station.form->controls().portButtons[Form1::Send]->click();
     // A check still running sends again once the text has been sent anew.
     const QByteArray sent = moment == Moment::Checking ? "UPUP" : "UP";
     QCOMPARE(pty->read(sent.size(), kWaitMs), sent);
     QVERIFY(pty->write("OK"));
     QVERIFY(pty->waitUntilDelivered(kWaitMs));
-    station.form->controls().Command1[Form1::Receive]->click();
-    QTRY_VERIFY_WITH_TIMEOUT(Controls::boxText(c.Text3).endsWith(u"OK"), kWaitMs);
+    station.form->controls().portButtons[Form1::Receive]->click();
+    QTRY_VERIFY_WITH_TIMEOUT(Controls::boxText(c.receivedText).endsWith(u"OK"), kWaitMs);
     QCOMPARE(losses, lossShown ? 1 : 0);
 }
 
@@ -225,17 +225,17 @@ void TestPortLoss::busyPortIsRefusedAndHolderKeepsIt()
     RealStation second;
     QVERIFY(!second.open(2));
     QCOMPARE(buttonStates(second.c()), kClosed);
-    QCOMPARE(Controls::boxText(second.c().Text3), Form1::openFailedMessage());
+    QCOMPARE(Controls::boxText(second.c().receivedText), Form1::openFailedMessage());
 
     // The holder keeps its port and its line.
     QVERIFY(holder.isOpen());
-    Controls::setBoxText(holder.c().Text2, QStringLiteral("HI"));
-    holder.form->controls().Command1[Form1::Send]->click();
+    Controls::setBoxText(holder.c().sendText, QStringLiteral("HI"));
+    holder.form->controls().portButtons[Form1::Send]->click();
     QCOMPARE(pty.read(2, kWaitMs), QByteArray("HI"));
     QVERIFY(pty.write("YO"));
     QVERIFY(pty.waitUntilDelivered(kWaitMs));
-    holder.form->controls().Command1[Form1::Receive]->click();
-    QTRY_VERIFY_WITH_TIMEOUT(Controls::boxText(holder.c().Text3).endsWith(u"YO"), kWaitMs);
+    holder.form->controls().portButtons[Form1::Receive]->click();
+    QTRY_VERIFY_WITH_TIMEOUT(Controls::boxText(holder.c().receivedText).endsWith(u"YO"), kWaitMs);
 }
 
 void TestPortLoss::burstOfHostileBytesIsReadInOnePoll_data()

@@ -39,15 +39,16 @@ void TestTwoStations::checkingAndAnsweringStationsAgree()
 
     checking.check(text, 100);
     QTest::qWait(2000);
-    checking.form->controls().Command2->click(); // stop
+    checking.form->controls().startButton->click(); // stop
     QTest::qWait(200);
 
     const auto &stats = checking.check().statistics().values;
     QVERIFY2(times.size() >= 5, qPrintable(QStringLiteral("only %1 exchanges").arg(times.size())));
     QCOMPARE(stats[Statistics::Count], float(times.size()));
     QCOMPARE(stats[Statistics::Errors], 0.0f);
-    QCOMPARE(checking.c().Label4[Statistics::Errors]->text(), QStringLiteral("0"));
-    QCOMPARE(checking.c().Label4[Statistics::Count]->text(), QString::number(times.size()));
+    QCOMPARE(checking.c().statisticsValues[Statistics::Errors]->text(), QStringLiteral("0"));
+    QCOMPARE(checking.c().statisticsValues[Statistics::Count]->text(),
+             QString::number(times.size()));
 
     float sum = 0;
     for (float t : times) {
@@ -61,7 +62,7 @@ void TestTwoStations::checkingAndAnsweringStationsAgree()
     QVERIFY(stats[Statistics::LastTime] <= stats[Statistics::MaxTime]);
 
     // The answering side saw the text arrive and kept answering.
-    QCOMPARE(Controls::boxText(answering.c().Text3).right(8), QStringLiteral("[-32096]"));
+    QCOMPARE(Controls::boxText(answering.c().receivedText).right(8), QStringLiteral("[-32096]"));
     QCOMPARE(answering.check().mode(), LoopbackCheck::Mode::Echo);
     QVERIFY(cable.bytesCarried() >= qint64(2 * times.size() * 6));
 }

@@ -109,14 +109,14 @@ bool saveLoopBackCheck(const QDir &folder)
 
     checking.check(kCheckText, kCheckIntervalMs);
     QTest::qWait(int(kCheckLength.count()));
-    checking.form->controls().Command2->click(); // stop
+    checking.form->controls().startButton->click(); // stop
     QTest::qWait(int(kSettleAfterStop.count()));
 
     const auto &stats = checking.check().statistics().values;
     if (stats[Statistics::Count] < 1 || stats[Statistics::Errors] != 0)
         return fail(QStringLiteral("the check went wrong: %1 exchanges, %2 errors")
-                        .arg(checking.c().Label4[Statistics::Count]->text(),
-                             checking.c().Label4[Statistics::Errors]->text()));
+                        .arg(checking.c().statisticsValues[Statistics::Count]->text(),
+                             checking.c().statisticsValues[Statistics::Errors]->text()));
 
     return save(*checking.form, folder, QStringLiteral("demo-checking.png")) &&
            save(*answering.form, folder, QStringLiteral("demo-answering.png"));

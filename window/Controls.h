@@ -11,22 +11,25 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
-// The window's controls, by their names and indexes, for the handlers.
+// The window's controls by their roles. Each widget's objectName is its
+// control name (given beside it), by which users, tests and assistive
+// technology find it.
 struct Controls {
-    std::array<QPushButton *, 4> Command1{}; // 0 open, 1 send, 2 receive, 3 close
-    std::array<QPushButton *, 2> Command3{}; // 0 load, 1 save
-    QPushButton *Command2 = nullptr;         // start / stop the check
-    std::array<QComboBox *, 5> Combo1{};     // baud, data bits, parity, stop bits, handshaking
-    QLineEdit *Text1_5 = nullptr;            // port number
-    QPlainTextEdit *Text2 = nullptr;         // send box
-    QPlainTextEdit *Text3 = nullptr;         // receive box
-    QLineEdit *Text4 = nullptr;              // probe interval, ms
-    QCheckBox *Check1 = nullptr;             // feedback check enabled
-    std::array<QLabel *, 6> Label1{};
-    QLabel *Label2_4 = nullptr;
-    std::array<QLabel *, 2> Label3{};
-    std::array<QLabel *, 6> Label4{}; // values of Stats(0..5)
-    std::array<QLabel *, 6> Label5{};
+    QLineEdit *portNumber = nullptr;              // Text1_5
+    std::array<QComboBox *, 5> lineSettings{};    // Combo1_0..4: baud, data bits, parity,
+                                                  // stop bits, handshaking
+    std::array<QLabel *, 6> settingCaptions{};    // Label1_0..5: captions of the above
+    std::array<QPushButton *, 4> portButtons{};   // Command1_0..3: open, send, receive, close
+    QLabel *hint = nullptr;                       // Label2_4: how codes are written
+    QPlainTextEdit *sendText = nullptr;           // Text2
+    QPlainTextEdit *receivedText = nullptr;       // Text3
+    QCheckBox *checkEnabled = nullptr;            // Check1: probes go out
+    std::array<QLabel *, 2> intervalCaptions{};   // Label3_0..1
+    QLineEdit *interval = nullptr;                // Text4: probe interval, ms
+    QPushButton *startButton = nullptr;           // Command2: start / stop the check
+    std::array<QLabel *, 6> statisticsCaptions{}; // Label5_0..5
+    std::array<QLabel *, 6> statisticsValues{};   // Label4_0..5, by Statistics::Slot
+    std::array<QPushButton *, 2> fileButtons{};   // Command3_0..1: load, save
 
     // The multi-line boxes hold line breaks as CR LF, as the handlers read
     // and write them; the widgets themselves use LF.

@@ -58,7 +58,7 @@ void FileCommands::load()
     const std::optional<QString> field = TextRecordFile::readFirstField(path);
     if (!field)
         return;
-    Controls::setBoxText(controls_.Text2, *field);
+    Controls::setBoxText(controls_.sendText, *field);
 }
 
 void FileCommands::save()
@@ -70,6 +70,6 @@ void FileCommands::save()
         return;
     // The box still holds the text, and any earlier file is kept whole.
     QString reason;
-    if (!TextRecordFile::writeRecord(path, Controls::boxText(controls_.Text3), &reason))
+    if (!TextRecordFile::writeRecord(path, Controls::boxText(controls_.receivedText), &reason))
         dialog_.showError(saveFailedMessage(path, reason));
 }

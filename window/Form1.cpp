@@ -153,14 +153,14 @@ Form1::Form1(PlatformServices services, QWidget *parent)
     setTabOrder();
     nameForAssistiveTools();
     // The port hints are worked out each time they are shown.
-    controls_.Text1_5->installEventFilter(this);
+    controls_.portNumber->installEventFilter(this);
 
     bindEngine();
 
     if (services_.CommonDialog1) {
         fileCommands_ = std::make_unique<FileCommands>(controls_, *services_.CommonDialog1);
-        for (int i = 0; i < static_cast<int>(controls_.Command3.size()); ++i)
-            connect(controls_.Command3[i], &QPushButton::clicked, this,
+        for (int i = 0; i < static_cast<int>(controls_.fileButtons.size()); ++i)
+            connect(controls_.fileButtons[i], &QPushButton::clicked, this,
                     [this, i] { fileCommands_->click(i); });
     }
 }
@@ -184,10 +184,10 @@ void Form1::buildControls()
                                                  {30, 1650, 975, 225},
                                                  {30, 90, 975, 225}}};
     for (int i = 0; i < 6; ++i)
-        c.Label1[i] = makeLabel(this, QStringLiteral("Label1_%1").arg(i), settingCaptions[i],
-                                settingLabels[i], pg, bold);
+        c.settingCaptions[i] = makeLabel(this, QStringLiteral("Label1_%1").arg(i),
+                                         settingCaptions[i], settingLabels[i], pg, bold);
 
-    c.Text1_5 = make<QLineEdit>(this, QStringLiteral("Text1_5"), {1050, 90, 405, 255});
+    c.portNumber = make<QLineEdit>(this, QStringLiteral("Text1_5"), {1050, 90, 405, 255});
 
     const std::array<Twips, 5> combos = {{{1050, 360, 945, 300},
                                           {1050, 660, 945, 300},
@@ -195,38 +195,38 @@ void Form1::buildControls()
                                           {1050, 1320, 945, 300},
                                           {1050, 1620, 1875, 300}}};
     for (int i = 0; i < 5; ++i)
-        c.Combo1[i] = makeCombo(this, i, combos[i]);
+        c.lineSettings[i] = makeCombo(this, i, combos[i]);
 
     const std::array<QString, 4> portCaptions = {QStringLiteral("オープン"), QStringLiteral("送信"),
                                                  QStringLiteral("受信"),
                                                  QStringLiteral("クローズ")};
-    const std::array<Twips, 4> portButtons = {
+    const std::array<Twips, 4> portButtonPlaces = {
         {{90, 2010, 945, 345}, {30, 2610, 945, 345}, {30, 4050, 945, 345}, {1080, 2010, 945, 345}}};
     for (int i = 0; i < 4; ++i)
-        c.Command1[i] =
-            makeButton(this, QStringLiteral("Command1_%1").arg(i), portCaptions[i], portButtons[i]);
+        c.portButtons[i] = makeButton(this, QStringLiteral("Command1_%1").arg(i), portCaptions[i],
+                                      portButtonPlaces[i]);
 
-    c.Label2_4 = makeLabel(this, QStringLiteral("Label2_4"),
-                           QStringLiteral("文字コードは[ ]で囲ってください。改行コード１３＝[13]"),
-                           {1080, 2370, 4185, 165}, !pg);
+    c.hint = makeLabel(this, QStringLiteral("Label2_4"),
+                       QStringLiteral("文字コードは[ ]で囲ってください。改行コード１３＝[13]"),
+                       {1080, 2370, 4185, 165}, !pg);
 
-    c.Text2 = makeBox(this, QStringLiteral("Text2"), {1050, 2580, 4215, 705});
-    c.Text2->setFont(pgFont(!bold));
-    c.Text3 = makeBox(this, QStringLiteral("Text3"), {1050, 3300, 4215, 2235});
+    c.sendText = makeBox(this, QStringLiteral("Text2"), {1050, 2580, 4215, 705});
+    c.sendText->setFont(pgFont(!bold));
+    c.receivedText = makeBox(this, QStringLiteral("Text3"), {1050, 3300, 4215, 2235});
 
     // Right-hand column, from 5400 twips on: outside the client area at
     // start, in view once the window is widened.
-    c.Check1 = make<QCheckBox>(this, QStringLiteral("Check1"), {5430, 90, 2445, 285});
-    c.Check1->setText(QStringLiteral("通信フィードバックチェック"));
-    c.Check1->setFont(pgFont(!bold));
+    c.checkEnabled = make<QCheckBox>(this, QStringLiteral("Check1"), {5430, 90, 2445, 285});
+    c.checkEnabled->setText(QStringLiteral("通信フィードバックチェック"));
+    c.checkEnabled->setFont(pgFont(!bold));
 
-    c.Label3[0] = makeLabel(this, QStringLiteral("Label3_0"), QStringLiteral("インターバル"),
-                            {5400, 420, 1095, 255}, pg);
-    c.Text4 = make<QLineEdit>(this, QStringLiteral("Text4"), {6540, 390, 915, 315});
-    c.Label3[1] = makeLabel(this, QStringLiteral("Label3_1"), QStringLiteral("msec"),
-                            {7500, 480, 435, 225}, pg);
+    c.intervalCaptions[0] = makeLabel(this, QStringLiteral("Label3_0"),
+                                      QStringLiteral("インターバル"), {5400, 420, 1095, 255}, pg);
+    c.interval = make<QLineEdit>(this, QStringLiteral("Text4"), {6540, 390, 915, 315});
+    c.intervalCaptions[1] = makeLabel(this, QStringLiteral("Label3_1"), QStringLiteral("msec"),
+                                      {7500, 480, 435, 225}, pg);
 
-    c.Command2 =
+    c.startButton =
         makeButton(this, QStringLiteral("Command2"), QStringLiteral("開始"), {5400, 720, 705, 375});
 
     // The statistics rows. Caption labels are not in slot order on the window:
@@ -237,23 +237,25 @@ void Form1::buildControls()
     const std::array<int, 6> captionTops = {1200, 1500, 2400, 1800, 2100, 2700}; // Label5(i)
     const std::array<int, 6> valueTops = {1200, 1500, 1800, 2100, 2400, 2700};   // Label4(i)
     for (int i = 0; i < 6; ++i) {
-        c.Label5[i] = makeLabel(this, QStringLiteral("Label5_%1").arg(i), statCaptions[i],
-                                {5670, captionTops[i], 705, 255}, pg);
-        c.Label4[i] = makeLabel(this, QStringLiteral("Label4_%1").arg(i), QStringLiteral("Label4"),
-                                {6420, valueTops[i], 1485, 255}, pg);
-        c.Label4[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        c.Label4[i]->setLineWidth(1);
+        c.statisticsCaptions[i] = makeLabel(this, QStringLiteral("Label5_%1").arg(i),
+                                            statCaptions[i], {5670, captionTops[i], 705, 255}, pg);
+        c.statisticsValues[i] =
+            makeLabel(this, QStringLiteral("Label4_%1").arg(i), QStringLiteral("Label4"),
+                      {6420, valueTops[i], 1485, 255}, pg);
+        c.statisticsValues[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        c.statisticsValues[i]->setLineWidth(1);
         // Its size fixed, a value label taking a new value after every
         // exchange does not have the window look at its layout again.
-        c.Label4[i]->setFixedSize(c.Label4[i]->size());
+        c.statisticsValues[i]->setFixedSize(c.statisticsValues[i]->size());
     }
 
     const std::array<QString, 2> fileCaptions = {QStringLiteral("ファイル読み"),
                                                  QStringLiteral("ファイル書き")};
-    const std::array<Twips, 2> fileButtons = {{{5700, 3030, 795, 405}, {6540, 3030, 795, 405}}};
+    const std::array<Twips, 2> fileButtonPlaces = {
+        {{5700, 3030, 795, 405}, {6540, 3030, 795, 405}}};
     for (int i = 0; i < 2; ++i)
-        c.Command3[i] =
-            makeButton(this, QStringLiteral("Command3_%1").arg(i), fileCaptions[i], fileButtons[i]);
+        c.fileButtons[i] = makeButton(this, QStringLiteral("Command3_%1").arg(i), fileCaptions[i],
+                                      fileButtonPlaces[i]);
 }
 
 void Form1::nameForAssistiveTools()
@@ -263,22 +265,22 @@ void Form1::nameForAssistiveTools()
     // keyboard users. Buttons, the check box and labels are known by their
     // captions as they stand, so a caption that changes (開始 / 終了) is
     // read as it changes.
-    c.Text1_5->setAccessibleName(c.Label1[5]->text());
-    c.Label1[5]->setBuddy(c.Text1_5);
+    c.portNumber->setAccessibleName(c.settingCaptions[5]->text());
+    c.settingCaptions[5]->setBuddy(c.portNumber);
     for (int i = 0; i < 5; ++i) {
-        c.Combo1[i]->setAccessibleName(c.Label1[i]->text());
-        c.Label1[i]->setBuddy(c.Combo1[i]);
+        c.lineSettings[i]->setAccessibleName(c.settingCaptions[i]->text());
+        c.settingCaptions[i]->setBuddy(c.lineSettings[i]);
     }
-    c.Text4->setAccessibleName(c.Label3[0]->text());
-    c.Label3[0]->setBuddy(c.Text4);
+    c.interval->setAccessibleName(c.intervalCaptions[0]->text());
+    c.intervalCaptions[0]->setBuddy(c.interval);
     // The two boxes stand beside the buttons that send and receive them.
-    c.Text2->setAccessibleName(QStringLiteral("送信テキスト"));
-    c.Text3->setAccessibleName(QStringLiteral("受信テキスト"));
+    c.sendText->setAccessibleName(QStringLiteral("送信テキスト"));
+    c.receivedText->setAccessibleName(QStringLiteral("受信テキスト"));
     // A value keeps its text as its name, so that a reader announces the
     // figure; the caption in its row (not the caption of the same index)
     // labels it.
-    for (QLabel *value : c.Label4) {
-        for (QLabel *caption : c.Label5) {
+    for (QLabel *value : c.statisticsValues) {
+        for (QLabel *caption : c.statisticsCaptions) {
             if (caption->y() == value->y())
                 caption->setBuddy(value);
         }
@@ -303,16 +305,17 @@ void Form1::bindEngine()
     check_ = std::make_unique<LoopbackCheck>(port, *services_.clock, *services_.Timer1,
                                              *services_.Timer2);
     // The send box is read afresh at every send and comparison.
-    check_->setTextSource([box = c.Text2] { return Controls::boxText(box); });
-    check_->setProbesEnabled(c.Check1->isChecked());
-    connect(c.Check1, &QCheckBox::toggled, check_.get(), &LoopbackCheck::setProbesEnabled);
+    check_->setTextSource([box = c.sendText] { return Controls::boxText(box); });
+    check_->setProbesEnabled(c.checkEnabled->isChecked());
+    connect(c.checkEnabled, &QCheckBox::toggled, check_.get(), &LoopbackCheck::setProbesEnabled);
 
-    connect(c.Command1[Open], &QPushButton::clicked, this, &Form1::openPort);
-    connect(c.Command1[Send], &QPushButton::clicked, check_.get(), &LoopbackCheck::sendOnce);
-    connect(c.Command1[Receive], &QPushButton::clicked, check_.get(), &LoopbackCheck::receiveOnce);
-    connect(c.Command1[Close], &QPushButton::clicked, session_.get(), &PortSession::close);
-    connect(c.Command2, &QPushButton::clicked, this,
-            [this] { check_->startStop(NumberText::toInt32(controls_.Text4->text())); });
+    connect(c.portButtons[Open], &QPushButton::clicked, this, &Form1::openPort);
+    connect(c.portButtons[Send], &QPushButton::clicked, check_.get(), &LoopbackCheck::sendOnce);
+    connect(c.portButtons[Receive], &QPushButton::clicked, check_.get(),
+            &LoopbackCheck::receiveOnce);
+    connect(c.portButtons[Close], &QPushButton::clicked, session_.get(), &PortSession::close);
+    connect(c.startButton, &QPushButton::clicked, this,
+            [this] { check_->startStop(NumberText::toInt32(controls_.interval->text())); });
 
     connect(session_.get(), &PortSession::opened, this, [this] {
         showOpenButtons(true);
@@ -324,19 +327,19 @@ void Form1::bindEngine()
     // the message. The check and its timers are left as a close leaves them.
     connect(session_.get(), &PortSession::lost, this, [this](int number) {
         showOpenButtons(false);
-        Controls::appendBoxLine(controls_.Text3, lostMessage(number));
+        Controls::appendBoxLine(controls_.receivedText, lostMessage(number));
     });
 
     connect(check_.get(), &LoopbackCheck::runningChanged, this, [this](bool running) {
-        controls_.Command2->setText(running ? QStringLiteral("終了") : QStringLiteral("開始"));
+        controls_.startButton->setText(running ? QStringLiteral("終了") : QStringLiteral("開始"));
     });
     connect(check_.get(), &LoopbackCheck::replyShown, this,
-            [this](const QString &text) { Controls::setBoxText(controls_.Text3, text); });
+            [this](const QString &text) { Controls::setBoxText(controls_.receivedText, text); });
     connect(check_.get(), &LoopbackCheck::statisticsChanged, this, &Form1::showStatistics);
     // An error is shown as it is counted: a check stuck on a stray byte
     // completes no exchange that would show it.
     connect(check_.get(), &LoopbackCheck::errorCounted, this, [this](const Statistics &stats) {
-        controls_.Label4[Statistics::Errors]->setText(
+        controls_.statisticsValues[Statistics::Errors]->setText(
             NumberText::fromSingle(stats[Statistics::Errors]));
     });
 }
@@ -347,38 +350,41 @@ void Form1::openPort()
     // of the boxes on the window, where data bits stand above parity.
     enum Box { Baud = 0, DataBits = 1, Parity = 2, StopBits = 3, Handshaking = 4 };
     const Controls &c = controls_;
-    const std::optional<qint16> number = NumberText::toInt16(c.Text1_5->text());
+    const std::optional<qint16> number = NumberText::toInt16(c.portNumber->text());
     const QString settings =
-        QStringList{c.Combo1[Baud]->currentText(), c.Combo1[Parity]->currentText(),
-                    c.Combo1[DataBits]->currentText(), c.Combo1[StopBits]->currentText()}
+        QStringList{c.lineSettings[Baud]->currentText(), c.lineSettings[Parity]->currentText(),
+                    c.lineSettings[DataBits]->currentText(),
+                    c.lineSettings[StopBits]->currentText()}
             .join(u',');
-    if (!number || !session_->open(*number, settings, Controls::listIndex(c.Combo1[Handshaking])))
-        Controls::setBoxText(c.Text3, openFailedMessage());
+    if (!number ||
+        !session_->open(*number, settings, Controls::listIndex(c.lineSettings[Handshaking])))
+        Controls::setBoxText(c.receivedText, openFailedMessage());
 }
 
 void Form1::showOpenButtons(bool portOpen)
 {
-    controls_.Command1[Open]->setEnabled(!portOpen);
-    controls_.Command1[Send]->setEnabled(portOpen);
-    controls_.Command1[Receive]->setEnabled(portOpen);
-    controls_.Command1[Close]->setEnabled(portOpen);
+    controls_.portButtons[Open]->setEnabled(!portOpen);
+    controls_.portButtons[Send]->setEnabled(portOpen);
+    controls_.portButtons[Receive]->setEnabled(portOpen);
+    controls_.portButtons[Close]->setEnabled(portOpen);
 }
 
 void Form1::showStatistics(const Statistics &stats)
 {
     // Times in ms, each rounded to single precision before it becomes text.
     for (int i = Statistics::LastTime; i <= Statistics::MinTime; ++i)
-        controls_.Label4[i]->setText(
+        controls_.statisticsValues[i]->setText(
             NumberText::fromSingle(static_cast<float>(double(stats.values[i]) * 1000.0)));
-    controls_.Label4[Statistics::Count]->setText(NumberText::fromSingle(stats[Statistics::Count]));
-    controls_.Label4[Statistics::Errors]->setText(
+    controls_.statisticsValues[Statistics::Count]->setText(
+        NumberText::fromSingle(stats[Statistics::Count]));
+    controls_.statisticsValues[Statistics::Errors]->setText(
         NumberText::fromSingle(stats[Statistics::Errors]));
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == controls_.Text1_5 && event->type() == QEvent::ToolTip)
-        controls_.Text1_5->setToolTip(
+    if (watched == controls_.portNumber && event->type() == QEvent::ToolTip)
+        controls_.portNumber->setToolTip(
             PortHints::text(PortSurvey::take(), PortLocator::portFolder()));
     return QWidget::eventFilter(watched, event);
 }
@@ -388,11 +394,12 @@ void Form1::setTabOrder()
     const Controls &c = controls_;
     // Tab indexes of the focusable controls; labels take none.
     std::vector<std::pair<int, QWidget *>> order = {
-        {4, c.Command1[0]},  {5, c.Command1[1]}, {6, c.Command1[2]}, {7, c.Command1[3]},
-        {8, c.Text2},        {11, c.Text1_5},    {13, c.Text3},      {14, c.Combo1[0]},
-        {15, c.Combo1[1]},   {16, c.Combo1[2]},  {17, c.Combo1[3]},  {18, c.Combo1[4]},
-        {19, c.Check1},      {21, c.Text4},      {23, c.Command2},   {36, c.Command3[0]},
-        {37, c.Command3[1]},
+        {4, c.portButtons[0]},   {5, c.portButtons[1]},   {6, c.portButtons[2]},
+        {7, c.portButtons[3]},   {8, c.sendText},         {11, c.portNumber},
+        {13, c.receivedText},    {14, c.lineSettings[0]}, {15, c.lineSettings[1]},
+        {16, c.lineSettings[2]}, {17, c.lineSettings[3]}, {18, c.lineSettings[4]},
+        {19, c.checkEnabled},    {21, c.interval},        {23, c.startButton},
+        {36, c.fileButtons[0]},  {37, c.fileButtons[1]},
     };
     std::sort(order.begin(), order.end(),
               [](const auto &a, const auto &b) { return a.first < b.first; });
@@ -403,29 +410,30 @@ void Form1::setTabOrder()
 void Form1::load()
 {
     Controls &c = controls_;
-    c.Combo1[0]->addItems({QStringLiteral("19200"), QStringLiteral("9600"), QStringLiteral("4800"),
-                           QStringLiteral("2400"), QStringLiteral("1200")});
-    c.Combo1[1]->addItems({QStringLiteral("8"), QStringLiteral("7")});
-    c.Combo1[2]->addItems({QStringLiteral("N"), QStringLiteral("E"), QStringLiteral("O")});
-    c.Combo1[3]->addItems({QStringLiteral("1"), QStringLiteral("2")});
+    c.lineSettings[0]->addItems({QStringLiteral("19200"), QStringLiteral("9600"),
+                                 QStringLiteral("4800"), QStringLiteral("2400"),
+                                 QStringLiteral("1200")});
+    c.lineSettings[1]->addItems({QStringLiteral("8"), QStringLiteral("7")});
+    c.lineSettings[2]->addItems({QStringLiteral("N"), QStringLiteral("E"), QStringLiteral("O")});
+    c.lineSettings[3]->addItems({QStringLiteral("1"), QStringLiteral("2")});
     // An item's position is the handshaking code given to the port.
-    c.Combo1[4]->addItems({QStringLiteral("なし"), QStringLiteral("XOn/XOff"),
-                           QStringLiteral("RTS/CTS"), QStringLiteral("RTS/CTS + XOn/XOff")});
+    c.lineSettings[4]->addItems({QStringLiteral("なし"), QStringLiteral("XOn/XOff"),
+                                 QStringLiteral("RTS/CTS"), QStringLiteral("RTS/CTS + XOn/XOff")});
 
-    c.Text1_5->setText(QStringLiteral("1"));
+    c.portNumber->setText(QStringLiteral("1"));
 
     const std::array<QString, 4> defaults = {QStringLiteral("9600"), QStringLiteral("8"),
                                              QStringLiteral("N"), QStringLiteral("1")};
     for (int i = 0; i < 4; ++i) {
         // Select the item too, so that the list opens on it.
-        c.Combo1[i]->setCurrentIndex(c.Combo1[i]->findText(defaults[i]));
-        c.Combo1[i]->setCurrentText(defaults[i]);
+        c.lineSettings[i]->setCurrentIndex(c.lineSettings[i]->findText(defaults[i]));
+        c.lineSettings[i]->setCurrentText(defaults[i]);
     }
-    c.Combo1[4]->setCurrentIndex(1);
+    c.lineSettings[4]->setCurrentIndex(1);
 
-    c.Command1[1]->setEnabled(false);
-    c.Command1[2]->setEnabled(false);
-    c.Command1[3]->setEnabled(false);
+    c.portButtons[1]->setEnabled(false);
+    c.portButtons[2]->setEnabled(false);
+    c.portButtons[3]->setEnabled(false);
 
-    c.Text4->setText(QString::number(1000));
+    c.interval->setText(QString::number(1000));
 }
