@@ -63,12 +63,12 @@ void AnswerRun::stop(const QString &why)
         return;
     stopping_ = true;
     ending_ = why;
+    pollTimer_.setInterval(0);
     QMetaObject::invokeMethod(this, &AnswerRun::finish, Qt::QueuedConnection);
 }
 
 void AnswerRun::finish()
 {
-    pollTimer_.setInterval(0);
     session_.close();
     status_.clear();
     Console::write(

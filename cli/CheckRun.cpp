@@ -121,16 +121,17 @@ void CheckRun::stop(const QString &why)
         return;
     stopping_ = true;
     ending_ = why;
-    // Not from here: this may run inside the port's own signal, which goes
-    // on using the port after it returns.
+    // No probe goes out from here on, so the summary counts what the run sent.
+    durationTimer_.stop();
+    if (check_.running())
+        check_.startStop(std::nullopt);
+    // The port is closed later: this may run inside the port's own signal,
+    // which goes on using the port after it returns.
     QMetaObject::invokeMethod(this, &CheckRun::finish, Qt::QueuedConnection);
 }
 
 void CheckRun::finish()
 {
-    durationTimer_.stop();
-    if (check_.running())
-        check_.startStop(std::nullopt);
     session_.close();
     status_.clear();
     Console::write(out_, summary());
