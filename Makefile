@@ -35,7 +35,8 @@ run: build
 demo: build
 	@QT_QPA_PLATFORM= sh scripts/demo.sh $(BUILD_DIR)/commcheck
 
-# The program, its desktop entry and its icon, under $(PREFIX).
+# Both programs, the manual page of commcheck-cli, the desktop entry and the
+# icon, under $(PREFIX).
 install: build
 	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 

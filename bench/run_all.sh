@@ -44,6 +44,7 @@ run startup "$HERE/startup.sh" "$BUILD_DIR" 10
 run bench_idle "$BUILD_DIR/bench/bench_idle" "$IDLE_SECONDS"
 run bench_burst "$BUILD_DIR/bench/bench_burst"
 run bench_loopback "$BUILD_DIR/bench/bench_loopback"
+run bench_cli "$BUILD_DIR/bench/bench_cli" "$BUILD_DIR/commcheck-cli"
 
 echo
 echo "=== summary"

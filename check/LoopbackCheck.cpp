@@ -66,6 +66,11 @@ void LoopbackCheck::forgetReceived()
 void LoopbackCheck::sendOnce()
 {
     port_.output(PlmMod1::UnescapeCodes(sendText()));
+    beginRun();
+}
+
+void LoopbackCheck::beginRun()
+{
     stats_.reset();
     sequence_ = 0;
     forgetReceived();

@@ -48,6 +48,8 @@ public:
     // Sends the text once and starts a new run: statistics reset, anything
     // received or awaited forgotten, checking station.
     void sendOnce();
+    // The same new run without sending anything first.
+    void beginRun();
     // Reads everything received and shows it (replyShown); answering station.
     void receiveOnce();
     // The port was opened: idle, nothing received or awaited.

@@ -57,6 +57,13 @@ PtyPair::PtyPair()
         return;
     }
     slavePath_ = QFile::decodeName(name);
+    // A program the test starts must not hold the far end open: closing the
+    // master would then not hang the line up.
+    if (::fcntl(master_, F_SETFD, FD_CLOEXEC) == -1 || ::fcntl(slave_, F_SETFD, FD_CLOEXEC) == -1) {
+        error_ = systemError("making the pair close on exec");
+        closeMaster();
+        return;
+    }
 
     struct termios raw {};
     if (::tcgetattr(slave_, &raw) == -1) {

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "CliOptions.h"
+#include "Exchange.h"
+#include "LoopbackCheck.h"
+#include "QtTimer.h"
+#include "ResponseTimes.h"
+#include "StatusLine.h"
+#include "SteadyClock.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <cstdio>
+
+class CsvLog;
+class PortSession;
+
+// `commcheck-cli check`: a checking station on an open port. Probes at the
+// interval (the first at once), shows the figures on a live status line,
+// logs every exchange, and at its end (the count or the duration reached, a
+// stop request, the port lost) closes the port, prints the summary and
+// reports the exit code.
+class CheckRun : public QObject {
+    Q_OBJECT
+public:
+    CheckRun(const CliOptions &options, PortSession &session, CsvLog *log, std::FILE *out,
+             std::FILE *err, QObject *parent = nullptr);
+
+    void start();
+    // Ends the run at the next turn of the event loop; `why` goes into the summary.
+    void stop(const QString &why);
+
+signals:
+    void finished(int exitCode);
+
+private:
+    void onExchange(const Exchange &exchange);
+    void onPortLost(const QString &reason);
+    void log(const QStringList &fields);
+    void showStatus();
+    void finish();
+    QString summary() const;
+    int exitCode() const;
+    std::uint64_t errors() const { return errorPolls_ + errorExchanges_; }
+
+    const CliOptions &options_;
+    PortSession &session_;
+    CsvLog *log_;
+    std::FILE *out_;
+    std::FILE *err_;
+    SteadyClock clock_;
+    QtTimer probeTimer_;
+    QtTimer pollTimer_;
+    LoopbackCheck check_;
+    StatusLine status_;
+    QTimer durationTimer_;
+    QElapsedTimer runTime_;
+
+    ResponseTimes times_;
+    double last_ = 0;
+    std::uint64_t probes_ = 0;
+    std::uint64_t ended_ = 0;          // probes that ended, whichever way
+    std::uint64_t errorPolls_ = 0;     // as the window counts errors
+    std::uint64_t errorExchanges_ = 0; // probes given up with something else received
+    std::uint64_t lost_ = 0;           // probes given up with nothing received
+    bool portLost_ = false;
+    bool stopping_ = false;
+    QString ending_;
+};

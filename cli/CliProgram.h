@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QStringList>
+
+#include <cstdio>
+
+// commcheck-cli from its arguments to its exit code: reads the command line,
+// opens the log and then the port, runs the command on the event loop and
+// ends it on Ctrl+C or SIGTERM. Needs a QCoreApplication.
+class CliProgram {
+public:
+    CliProgram(std::FILE *out, std::FILE *err);
+
+    // `arguments` as main() gets them, the program's name first.
+    int run(const QStringList &arguments);
+
+private:
+    int refuse(const QString &reason);
+
+    std::FILE *out_;
+    std::FILE *err_;
+};

@@ -1,0 +1,317 @@
+#include "CommandLine.h"
+
+#include "DurationText.h"
+#include "PlmMod1.h"
+
+#include <limits>
+
+namespace {
+
+using Command = CliOptions::Command;
+using std::chrono::milliseconds;
+
+const QList<Command> kAll = {Command::Check, Command::Answer, Command::Send, Command::Receive};
+const QList<Command> kWithText = {Command::Check, Command::Answer, Command::Send};
+
+constexpr qint64 kLongestMs = std::numeric_limits<int>::max();
+
+// A whole number written in ASCII digits only, from `lowest` to `highest`.
+std::optional<qint64> wholeNumber(const QString &text, qint64 lowest, qint64 highest)
+{
+    if (text.isEmpty() || text.size() > 18)
+        return std::nullopt;
+    for (QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+    }
+    const qint64 value = text.toLongLong();
+    if (value < lowest || value > highest)
+        return std::nullopt;
+    return value;
+}
+
+QString quotedValue(const QString &value)
+{
+    return u'"' + value + u'"';
+}
+
+std::optional<Command> commandNamed(const QString &name)
+{
+    for (Command command : kAll) {
+        if (CliOptions::commandName(command) == name)
+            return command;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+CommandLine::CommandLine()
+    : help_({QStringLiteral("h"), QStringLiteral("help")},
+            QStringLiteral("Show this help and exit.")),
+      version_({QStringLiteral("V"), QStringLiteral("version")},
+               QStringLiteral("Show the version and exit."))
+{
+    auto add = [this](const QString &name, const QString &description, const QString &valueName,
+                      const QList<Command> &commands) {
+        options_.append({QCommandLineOption(name, description, valueName), commands});
+    };
+    add(QStringLiteral("text"),
+        QStringLiteral("The text to send (check, answer, send); control codes as bracketed "
+                       "decimal numbers, [13] is CR."),
+        QStringLiteral("TEXT"), kWithText);
+    add(QStringLiteral("interval"),
+        QStringLiteral("check: time from one probe to the next; a bare number is ms "
+                       "(default 1000)."),
+        QStringLiteral("MS"), {Command::Check});
+    add(QStringLiteral("count"), QStringLiteral("check: end after N probes have ended."),
+        QStringLiteral("N"), {Command::Check});
+    add(QStringLiteral("duration"),
+        QStringLiteral("check: end after this long, e.g. 90s, 10m, 8h."), QStringLiteral("TIME"),
+        {Command::Check});
+    add(QStringLiteral("timeout"),
+        QStringLiteral("check: a reply not complete this long after its probe is counted lost "
+                       "(or an error, when something else came) and the next probe goes out; "
+                       "a bare number is ms. Default: wait for ever, as the window does."),
+        QStringLiteral("MS"), {Command::Check});
+    add(QStringLiteral("precise"),
+        QStringLiteral("check: take each reply the moment its last byte arrives, not at the "
+                       "next 50 ms poll."),
+        QString(), {Command::Check});
+    add(QStringLiteral("log"),
+        QStringLiteral("check, answer: add one CSV row per exchange to FILE (created if "
+                       "missing)."),
+        QStringLiteral("FILE"), {Command::Check, Command::Answer});
+    add(QStringLiteral("for"),
+        QStringLiteral("receive: stop after this long, e.g. 500ms, 2s. Default: until "
+                       "Ctrl+C."),
+        QStringLiteral("TIME"), {Command::Receive});
+    add(QStringLiteral("baud"), QStringLiteral("Baud rate, any positive number (default 9600)."),
+        QStringLiteral("N"), kAll);
+    add(QStringLiteral("data-bits"), QStringLiteral("Data bits, 5 to 8 (default 8)."),
+        QStringLiteral("N"), kAll);
+    add(QStringLiteral("parity"),
+        QStringLiteral("Parity: N (none), E (even), O (odd), M (mark), S (space) (default N)."),
+        QStringLiteral("P"), kAll);
+    add(QStringLiteral("stop-bits"), QStringLiteral("Stop bits: 1, 1.5 or 2 (default 1)."),
+        QStringLiteral("N"), kAll);
+    add(QStringLiteral("flow"),
+        QStringLiteral("Handshaking: none, xon (XOn/XOff), rts (RTS/CTS) or rts+xon "
+                       "(default xon)."),
+        QStringLiteral("MODE"), kAll);
+
+    parser_.setApplicationDescription(QStringLiteral(
+        "Checks a serial (RS-232C) line from a shell: the loop-back check of the commcheck "
+        "window, without a display.\n"
+        "\n"
+        "Commands:\n"
+        "  check PORT    send the text every interval, time each complete echo; a live\n"
+        "                status line on a terminal, a summary at the end\n"
+        "  answer PORT   answering station: send the text back on each arrival of it,\n"
+        "                until Ctrl+C\n"
+        "  send PORT     send the text once\n"
+        "  receive PORT  print what arrives, control codes in brackets\n"
+        "\n"
+        "PORT is a port number (the window's numbering and port folder) or a device\n"
+        "such as /dev/ttyUSB0.\n"
+        "\n"
+        "Exit status: 0 at least one exchange completed and nothing was wrong (send,\n"
+        "receive, answer: done or stopped); 1 errors, lost replies or no exchange\n"
+        "completed; 2 bad usage or a log that cannot be written; 3 the port could not\n"
+        "be opened; 4 the port was lost."));
+    parser_.addPositionalArgument(QStringLiteral("command"),
+                                  QStringLiteral("check, answer, send or receive."));
+    parser_.addPositionalArgument(QStringLiteral("PORT"),
+                                  QStringLiteral("Port number or device path."));
+    parser_.addOption(help_);
+    parser_.addOption(version_);
+    for (const Option &o : options_)
+        parser_.addOption(o.option);
+}
+
+const QCommandLineOption &CommandLine::option(const QString &name) const
+{
+    for (const Option &o : options_) {
+        if (o.option.names().constFirst() == name)
+            return o.option;
+    }
+    Q_UNREACHABLE();
+}
+
+QString CommandLine::helpText()
+{
+    return parser_.helpText();
+}
+
+QString CommandLine::usage()
+{
+    return QStringLiteral(
+        "Usage: commcheck-cli check   PORT --text TEXT [--interval MS] [--count N | --duration "
+        "TIME]\n"
+        "                             [--timeout MS] [--precise] [--log FILE.csv] [line "
+        "settings]\n"
+        "       commcheck-cli answer  PORT --text TEXT [--log FILE.csv] [line settings]\n"
+        "       commcheck-cli send    PORT --text TEXT [line settings]\n"
+        "       commcheck-cli receive PORT [--for TIME] [line settings]\n"
+        "Line settings: --baud N --data-bits 5-8 --parity N|E|O|M|S --stop-bits 1|1.5|2\n"
+        "               --flow none|xon|rts|rts+xon\n"
+        "Try 'commcheck-cli --help' for more.\n");
+}
+
+CommandLine::Result CommandLine::parse(const QStringList &arguments)
+{
+    Result result;
+    if (!parser_.parse(arguments)) {
+        result.error = parser_.errorText();
+        return result;
+    }
+    if (parser_.isSet(help_)) {
+        result.action = Action::Help;
+        return result;
+    }
+    if (parser_.isSet(version_)) {
+        result.action = Action::Version;
+        return result;
+    }
+
+    const QStringList positional = parser_.positionalArguments();
+    if (positional.isEmpty()) {
+        result.error = QStringLiteral("no command given (check, answer, send or receive)");
+        return result;
+    }
+    const auto command = commandNamed(positional.at(0));
+    if (!command) {
+        result.error = QStringLiteral("unknown command %1 (check, answer, send or receive)")
+                           .arg(quotedValue(positional.at(0)));
+        return result;
+    }
+    CliOptions &options = result.options;
+    options.command = *command;
+    if (positional.size() < 2 || positional.at(1).isEmpty()) {
+        result.error = QStringLiteral("%1 needs a PORT (a port number or a device path)")
+                           .arg(CliOptions::commandName(*command));
+        return result;
+    }
+    if (positional.size() > 2) {
+        result.error = QStringLiteral("unexpected argument %1").arg(quotedValue(positional.at(2)));
+        return result;
+    }
+    options.port = positional.at(1);
+
+    result.error = checkApplies(*command);
+    if (result.error.isEmpty())
+        result.error = parseValues(options);
+    if (result.error.isEmpty())
+        result.action = Action::Run;
+    return result;
+}
+
+QString CommandLine::checkApplies(Command command) const
+{
+    for (const Option &o : options_) {
+        if (parser_.isSet(o.option) && !o.commands.contains(command))
+            return QStringLiteral("--%1 does not apply to %2")
+                .arg(o.option.names().constFirst(), CliOptions::commandName(command));
+    }
+    if (kWithText.contains(command) && !parser_.isSet(option(QStringLiteral("text"))))
+        return QStringLiteral("%1 needs --text").arg(CliOptions::commandName(command));
+    return {};
+}
+
+QString CommandLine::parseValues(CliOptions &options) const
+{
+    auto value = [this](const char *name) { return parser_.value(option(QLatin1String(name))); };
+    auto isSet = [this](const char *name) { return parser_.isSet(option(QLatin1String(name))); };
+
+    options.text = value("text");
+    if (kWithText.contains(options.command) && PlmMod1::UnescapeCodes(options.text).isEmpty())
+        return options.text.isEmpty() ? QStringLiteral("--text must not be empty")
+                                      : QStringLiteral("--text %1 gives nothing to send")
+                                            .arg(quotedValue(options.text));
+
+    // Time options: a whole number and a unit; the ms ones take a bare number too.
+    struct TimeOption {
+        const char *name;
+        std::optional<milliseconds> bareUnit;
+        std::optional<milliseconds> *target;
+    };
+    std::optional<milliseconds> interval;
+    const TimeOption times[] = {
+        {"interval", milliseconds(1), &interval},
+        {"timeout", milliseconds(1), &options.timeout},
+        {"duration", std::nullopt, &options.duration},
+        {"for", std::nullopt, &options.receiveFor},
+    };
+    for (const TimeOption &t : times) {
+        if (!isSet(t.name))
+            continue;
+        const QString text = value(t.name);
+        const auto parsed = DurationText::parse(text, t.bareUnit);
+        if (!parsed || parsed->count() == 0)
+            return QStringLiteral("--%1 must be a time from 1 ms to 596h, such as %2, not %3")
+                .arg(QLatin1String(t.name),
+                     t.bareUnit ? QStringLiteral("1000 (ms), 500ms or 2s")
+                                : QStringLiteral("500ms, 2s, 10m or 8h"),
+                     quotedValue(text));
+        *t.target = parsed;
+    }
+    if (interval)
+        options.interval = *interval;
+
+    if (isSet("count")) {
+        const auto count = wholeNumber(value("count"), 1, std::numeric_limits<qint64>::max());
+        if (!count)
+            return QStringLiteral("--count must be a whole number from 1 up, not %1")
+                .arg(quotedValue(value("count")));
+        options.count = std::uint64_t(*count);
+    }
+    if (options.count && options.duration)
+        return QStringLiteral("--count and --duration cannot be given together");
+    options.precise = isSet("precise");
+    options.logPath = value("log");
+    if (isSet("log") && options.logPath.isEmpty())
+        return QStringLiteral("--log needs a file name");
+
+    if (isSet("baud")) {
+        const auto baud = wholeNumber(value("baud"), 1, kLongestMs);
+        if (!baud)
+            return QStringLiteral("--baud must be a whole number from 1 up, not %1")
+                .arg(quotedValue(value("baud")));
+        options.line.baudRate = qint32(*baud);
+    }
+    if (isSet("data-bits")) {
+        const auto bits = wholeNumber(value("data-bits"), 5, 8);
+        if (!bits)
+            return QStringLiteral("--data-bits must be 5, 6, 7 or 8, not %1")
+                .arg(quotedValue(value("data-bits")));
+        options.line.dataBits = int(*bits);
+    }
+    if (isSet("parity")) {
+        const QString parity = value("parity").toUpper();
+        if (parity.size() != 1 || !QStringLiteral("NEOMS").contains(parity))
+            return QStringLiteral("--parity must be N, E, O, M or S, not %1")
+                .arg(quotedValue(value("parity")));
+        options.line.parity = parity.at(0).toLatin1();
+    }
+    if (isSet("stop-bits")) {
+        const QString stop = value("stop-bits");
+        if (stop == u"1")
+            options.line.stopBits = LineSettings::StopBits::One;
+        else if (stop == u"1.5")
+            options.line.stopBits = LineSettings::StopBits::OneAndHalf;
+        else if (stop == u"2")
+            options.line.stopBits = LineSettings::StopBits::Two;
+        else
+            return QStringLiteral("--stop-bits must be 1, 1.5 or 2, not %1").arg(quotedValue(stop));
+    }
+    if (isSet("flow")) {
+        static const QStringList kFlows = {QStringLiteral("none"), QStringLiteral("xon"),
+                                           QStringLiteral("rts"), QStringLiteral("rts+xon")};
+        const qsizetype code = kFlows.indexOf(value("flow").toLower());
+        if (code < 0)
+            return QStringLiteral("--flow must be none, xon, rts or rts+xon, not %1")
+                .arg(quotedValue(value("flow")));
+        options.handshaking = int(code);
+    }
+    return {};
+}

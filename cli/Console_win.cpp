@@ -1,0 +1,12 @@
+#include "Console.h"
+
+#include <io.h>
+
+namespace Console {
+
+bool isTerminal(std::FILE *stream)
+{
+    return ::_isatty(::_fileno(stream)) != 0;
+}
+
+} // namespace Console

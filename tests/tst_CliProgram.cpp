@@ -1,0 +1,305 @@
+#include "NullModemCable.h"
+#include "PortFolder.h"
+#include "PtyPair.h"
+#include "ScratchFiles.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+// commcheck-cli as a shell runs it, on pseudo-terminals: what it prints, the
+// log it leaves and the code it exits with, for each way a run can end.
+class CliProgramTest : public QObject {
+    Q_OBJECT
+private slots:
+    void endsWithItsExitCode_data();
+    void endsWithItsExitCode();
+    void answersAScriptedProbe();
+};
+
+namespace {
+
+constexpr int kLimitMs = 30000;
+
+enum class FarEnd { None, Echo, Silent, Preloaded };
+enum class Action { RunToEnd, InterruptAfterRows, KillAfterRows, CutAfterFirstProbe };
+
+// The log's complete lines (each ended by CR LF), header first.
+QStringList completeLines(const QString &path)
+{
+    QString text = QString::fromUtf8(ScratchFiles::fileBytes(path));
+    const qsizetype end = text.lastIndexOf(QStringLiteral("\r\n"));
+    if (end < 0)
+        return {};
+    return text.left(end).split(QStringLiteral("\r\n"));
+}
+
+qsizetype rowsIn(const QString &path)
+{
+    return std::max<qsizetype>(0, completeLines(path).size() - 1);
+}
+
+// Checks every complete row of a check's log; returns how many were ok.
+int verifyCheckLog(const QString &path)
+{
+    const QStringList lines = completeLines(path);
+    if (lines.isEmpty()) {
+        QTest::qFail("the log has no header", __FILE__, __LINE__);
+        return -1;
+    }
+    if (lines.first() != QStringLiteral("time,sequence,response_ms,outcome,received")) {
+        QTest::qFail("the log's first line is no header: " + lines.first().toUtf8(), __FILE__,
+                     __LINE__);
+        return -1;
+    }
+    int ok = 0;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QStringList fields = lines[i].split(u',');
+        const QByteArray row = lines[i].toUtf8();
+        if (fields.size() != 5) {
+            QTest::qFail("a row without its 5 fields: " + row, __FILE__, __LINE__);
+            return -1;
+        }
+        bool number = false;
+        fields[2].toDouble(&number);
+        const bool parses =
+            QDateTime::fromString(fields[0], Qt::ISODateWithMs).isValid() &&
+            fields[1] == QString::number(i) && number &&
+            QStringList({QStringLiteral("ok"), QStringLiteral("error"), QStringLiteral("lost")})
+                .contains(fields[3]);
+        if (!parses) {
+            QTest::qFail("a row that does not parse: " + row, __FILE__, __LINE__);
+            return -1;
+        }
+        ok += fields[3] == u"ok";
+    }
+    return ok;
+}
+
+QString cliPath()
+{
+    return QStringLiteral(COMMCHECK_CLI_PATH);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(FarEnd)
+Q_DECLARE_METATYPE(Action)
+
+void CliProgramTest::endsWithItsExitCode_data()
+{
+    QTest::addColumn<QString>("arguments"); // %DEV: the far end's device, %LOG: a log file
+    QTest::addColumn<FarEnd>("farEnd");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<bool>("onTerminal"); // standard output a terminal
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("stdoutMatches"); // a regular expression
+    QTest::addColumn<QString>("stderrHas");     // empty: nothing on standard error
+    QTest::addColumn<QByteArray>("farEndGets");
+
+    const QString summary = QStringLiteral(
+        "^check of %DEV ended after \\S+: %1\nprobes +\\d+\ncount +%2\nerrors +0\nlost +%3\n"
+        "mean +\\d+\\.\\d{3} ms\nmin .*\nmax .*\np50 .*\np95 .*\np99 +\\d+\\.\\d{3} ms\n$");
+    const QString usage = QStringLiteral("\nUsage: commcheck-cli check ");
+
+    QTest::newRow("echo, stopped by Ctrl+C")
+        << "check %DEV --text ABC[13] --interval 20 --log %LOG" << FarEnd::Echo
+        << Action::InterruptAfterRows << false << 0
+        << summary.arg(QStringLiteral("stopped by SIGINT"), QStringLiteral("[1-9]\\d*"),
+                       QStringLiteral("0"))
+        << QString() << QByteArray();
+    QTest::newRow("echo, precise, on a terminal")
+        << "check %DEV --text ABC[13] --interval 30 --count 10 --precise" << FarEnd::Echo
+        << Action::RunToEnd << true << 0
+        << QStringLiteral("\rlast \\d+\\.\\d{3}  mean .*\r +\r") +
+               summary
+                   .arg(QStringLiteral("10 probes ended"), QStringLiteral("10"),
+                        QStringLiteral("0"))
+                   .mid(1)
+        << QString() << QByteArray();
+    QTest::newRow("killed mid-run, the log stays whole")
+        << "check %DEV --text ABC[13] --interval 20 --log %LOG" << FarEnd::Echo
+        << Action::KillAfterRows << false << -1 << QString() << QString() << QByteArray();
+    QTest::newRow("silent far end, timeout and count")
+        << "check %DEV --text ABC[13] --interval 20 --timeout 100 --count 2 --log %LOG"
+        << FarEnd::Silent << Action::RunToEnd << false << 1
+        << QStringLiteral("^check of %DEV ended after \\S+: 2 probes ended\nprobes +2\ncount +0\n"
+                          "errors +0\nlost +2\nmean +-\n")
+        << QString() << QByteArray();
+    QTest::newRow("port lost mid-run")
+        << "check %DEV --text ABC[13] --interval 20" << FarEnd::Silent << Action::CutAfterFirstProbe
+        << false << 4 << QStringLiteral("^check of %DEV ended after \\S+: port lost\n")
+        << QStringLiteral("commcheck-cli: port %DEV lost: ") << QByteArray();
+    QTest::newRow("missing device")
+        << "check /nonexistent/ttyX --text A" << FarEnd::None << Action::RunToEnd << false << 3
+        << QStringLiteral("^$")
+        << QStringLiteral("commcheck-cli: cannot open port /nonexistent/ttyX: /nonexistent/ttyX "
+                          "does not exist\n")
+        << QByteArray();
+    QTest::newRow("log that cannot be written, refused before the port")
+        << "check /nonexistent/ttyX --text A --log /nonexistent/dir/log.csv" << FarEnd::None
+        << Action::RunToEnd << false << 2 << QStringLiteral("^$")
+        << QStringLiteral("commcheck-cli: cannot write the log /nonexistent/dir/log.csv: ") +
+               QStringLiteral("No such file or directory") + usage
+        << QByteArray();
+    QTest::newRow("bad usage")
+        << "check %DEV --text A --count 0" << FarEnd::Silent << Action::RunToEnd << false << 2
+        << QStringLiteral("^$")
+        << QStringLiteral("commcheck-cli: --count must be a whole number from 1 up, not \"0\"") +
+               usage
+        << QByteArray();
+    QTest::newRow("send") << "send %DEV --text [2]AB[13] --flow none" << FarEnd::Silent
+                          << Action::RunToEnd << false << 0 << QStringLiteral("^$") << QString()
+                          << QByteArray("\x02"
+                                        "AB\r");
+    QTest::newRow("receive what waited, escaped")
+        << "receive %DEV --for 300ms" << FarEnd::Preloaded << Action::RunToEnd << false << 0
+        << QStringLiteral("^OK\\[13\\]\\[10\\]\\[-32096\\]\n$") << QString() << QByteArray();
+}
+
+void CliProgramTest::endsWithItsExitCode()
+{
+    QFETCH(QString, arguments);
+    QFETCH(FarEnd, farEnd);
+    QFETCH(Action, action);
+    QFETCH(bool, onTerminal);
+    QFETCH(int, exitCode);
+    QFETCH(QString, stdoutMatches);
+    QFETCH(QString, stderrHas);
+    QFETCH(QByteArray, farEndGets);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString logPath = dir.filePath(QStringLiteral("log.csv"));
+    std::unique_ptr<NullModemCable> echo;
+    std::unique_ptr<PtyPair> pty;
+    QString device;
+    if (farEnd == FarEnd::Echo) {
+        echo = std::make_unique<NullModemCable>(NullModemCable::Echo);
+        QVERIFY2(echo->isValid(), qPrintable(echo->error()));
+        device = echo->endA();
+    } else if (farEnd != FarEnd::None) {
+        pty = std::make_unique<PtyPair>();
+        QVERIFY2(pty->isValid(), qPrintable(pty->error()));
+        device = pty->slavePath();
+        // "OK" CR LF and あ in code page 932, there before the port opens.
+        if (farEnd == FarEnd::Preloaded)
+            QVERIFY(pty->write("OK\r\n\x82\xa0"));
+    }
+    arguments.replace(QStringLiteral("%DEV"), device).replace(QStringLiteral("%LOG"), logPath);
+    stdoutMatches.replace(QStringLiteral("%DEV"), QRegularExpression::escape(device));
+    stderrHas.replace(QStringLiteral("%DEV"), device);
+
+    PtyPair terminal;
+    QProcess cli;
+    if (onTerminal) {
+        QVERIFY2(terminal.isValid(), qPrintable(terminal.error()));
+        const QByteArray path = QFile::encodeName(terminal.slavePath());
+        cli.setChildProcessModifier([path] {
+            const int fd = ::open(path.constData(), O_WRONLY | O_NOCTTY);
+            if (fd >= 0)
+                ::dup2(fd, STDOUT_FILENO);
+        });
+    }
+    cli.start(cliPath(), QProcess::splitCommand(arguments));
+    QVERIFY2(cli.waitForStarted(kLimitMs), qPrintable(cli.errorString()));
+
+    switch (action) {
+    case Action::RunToEnd:
+        break;
+    case Action::InterruptAfterRows:
+    case Action::KillAfterRows:
+        QTRY_VERIFY_WITH_TIMEOUT(rowsIn(logPath) >= 3, kLimitMs);
+        if (action == Action::KillAfterRows)
+            cli.kill();
+        else
+            ::kill(pid_t(cli.processId()), SIGINT);
+        break;
+    case Action::CutAfterFirstProbe:
+        QCOMPARE(pty->read(4, kLimitMs), QByteArray("ABC\r"));
+        pty->closeMaster();
+        break;
+    }
+    QVERIFY(cli.waitForFinished(kLimitMs));
+    const QString out =
+        QString::fromUtf8(onTerminal ? terminal.readFor(100) : cli.readAllStandardOutput());
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+
+    if (action == Action::KillAfterRows) {
+        QCOMPARE(cli.exitStatus(), QProcess::CrashExit);
+        QVERIFY(verifyCheckLog(logPath) >= 3);
+        return;
+    }
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), exitCode);
+    QVERIFY2(QRegularExpression(stdoutMatches).match(out).hasMatch(), qPrintable(out));
+    if (stderrHas.isEmpty())
+        QCOMPARE(err, QString());
+    else
+        QVERIFY2(err.contains(stderrHas), qPrintable(err));
+    if (!farEndGets.isEmpty())
+        QCOMPARE(pty->read(int(farEndGets.size()), kLimitMs), farEndGets);
+    if (arguments.contains(logPath) && exitCode != 2) {
+        // The summary counts what the log holds.
+        const int ok = verifyCheckLog(logPath);
+        const auto count = QRegularExpression(QStringLiteral("\ncount +(\\d+)\n")).match(out);
+        QCOMPARE(QString::number(ok), count.captured(1));
+    }
+}
+
+void CliProgramTest::answersAScriptedProbe()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString logPath = dir.filePath(QStringLiteral("answers.csv"));
+    PtyPair pty;
+    QVERIFY2(pty.isValid(), qPrintable(pty.error()));
+    // Named by number, through the port folder, as the window names it.
+    PortFolder folder;
+    QVERIFY(folder.isValid() && folder.map(2, pty.slavePath()));
+
+    QProcess cli;
+    cli.start(cliPath(), {QStringLiteral("answer"), QStringLiteral("2"), QStringLiteral("--text"),
+                          QStringLiteral("ABC[13]"), QStringLiteral("--log"), logPath});
+    QVERIFY2(cli.waitForStarted(kLimitMs), qPrintable(cli.errorString()));
+
+    // Probes sent before the station is ready are dropped by it; it answers
+    // the first that comes after.
+    QByteArray answer;
+    QDeadlineTimer deadline(kLimitMs);
+    while (answer.isEmpty() && !deadline.hasExpired()) {
+        QVERIFY(pty.write("ABC\r"));
+        answer = pty.read(4, 300);
+    }
+    QCOMPARE(answer, QByteArray("ABC\r"));
+
+    ::kill(pid_t(cli.processId()), SIGTERM);
+    QVERIFY(cli.waitForFinished(kLimitMs));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 0);
+    const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+    QVERIFY2(QRegularExpression(QStringLiteral("^answering on 2 ended after \\S+: stopped by "
+                                               "SIGTERM\nanswers [1-9]\\d*\n$"))
+                 .match(out)
+                 .hasMatch(),
+             qPrintable(out));
+    const QStringList lines = completeLines(logPath);
+    QVERIFY(lines.size() >= 2);
+    QCOMPARE(lines.first(), QStringLiteral("time,sequence,response_ms,outcome,received"));
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\S+,1,,answered,ABC\\[13\\]"))
+                 .match(lines[1])
+                 .hasMatch(),
+             qPrintable(lines[1]));
+}
+
+QTEST_GUILESS_MAIN(CliProgramTest)
+#include "tst_CliProgram.moc"

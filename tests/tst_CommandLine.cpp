@@ -1,0 +1,200 @@
+#include "CommandLine.h"
+
+#include <QTest>
+
+// commcheck-cli's command line read into what a run does, and every way of
+// getting it wrong refused with its reason.
+class CommandLineTest : public QObject {
+    Q_OBJECT
+private slots:
+    void readsWhatTheRunDoes_data();
+    void readsWhatTheRunDoes();
+    void refusesBadInput_data();
+    void refusesBadInput();
+};
+
+namespace {
+
+// The words of `line` as a shell splits them, '...' quoting included.
+QStringList argumentsOf(const QString &line)
+{
+    QStringList words{QStringLiteral("commcheck-cli")};
+    QString word;
+    bool inWord = false;
+    bool quoted = false;
+    for (QChar c : line) {
+        if (c == u'\'') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (c == u' ' && !quoted) {
+            if (inWord)
+                words.append(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord)
+        words.append(word);
+    return words;
+}
+
+QString orDash(std::optional<std::chrono::milliseconds> time)
+{
+    return time ? QString::number(time->count()) : QStringLiteral("-");
+}
+
+// Every field of the options on one line, so that a row states them all.
+QString described(const CliOptions &o)
+{
+    return QStringLiteral("%1 %2 text=%3 interval=%4 count=%5 duration=%6 timeout=%7 precise=%8 "
+                          "log=%9 line=%10 flow=%11 for=%12")
+        .arg(CliOptions::commandName(o.command), o.port, o.text)
+        .arg(o.interval.count())
+        .arg(o.count ? QString::number(*o.count) : QStringLiteral("-"))
+        .arg(orDash(o.duration), orDash(o.timeout))
+        .arg(int(o.precise))
+        .arg(o.logPath, o.line.toString())
+        .arg(o.handshaking)
+        .arg(orDash(o.receiveFor));
+}
+
+} // namespace
+
+void CommandLineTest::readsWhatTheRunDoes_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("options");
+
+    QTest::newRow("check with the window's defaults")
+        << "check 3 --text ABC[13]"
+        << "check 3 text=ABC[13] interval=1000 count=- duration=- timeout=- precise=0 log= "
+           "line=9600,N,8,1 flow=1 for=-";
+    QTest::newRow("check with everything given")
+        << "check /dev/ttyUSB0 --text 'A B' --interval 250 --count 100 --timeout 2s --precise "
+           "--log out.csv --baud 115200 --data-bits 7 --parity e --stop-bits 1.5 --flow rts+xon"
+        << "check /dev/ttyUSB0 text=A B interval=250 count=100 duration=- timeout=2000 precise=1 "
+           "log=out.csv line=115200,E,7,1.5 flow=3 for=-";
+    QTest::newRow("check for a night")
+        << "check 1 --text X --duration 8h --interval 1s"
+        << "check 1 text=X interval=1000 count=- duration=28800000 timeout=- precise=0 log= "
+           "line=9600,N,8,1 flow=1 for=-";
+    QTest::newRow("answer with a log and no flow control")
+        << "answer 2 --text ABC[13] --log a.csv --flow none --stop-bits 2"
+        << "answer 2 text=ABC[13] interval=1000 count=- duration=- timeout=- precise=0 log=a.csv "
+           "line=9600,N,8,2 flow=0 for=-";
+    QTest::newRow("send with RTS/CTS, mark parity")
+        << "send 4 --text [2]DATA[3] --flow RTS --parity M"
+        << "send 4 text=[2]DATA[3] interval=1000 count=- duration=- timeout=- precise=0 log= "
+           "line=9600,M,8,1 flow=2 for=-";
+    QTest::newRow("receive for half a second")
+        << "receive 5 --for 500ms --baud 300 --data-bits 5"
+        << "receive 5 text= interval=1000 count=- duration=- timeout=- precise=0 log= "
+           "line=300,N,5,1 flow=1 for=500";
+    QTest::newRow("longest time taken")
+        << "check 1 --text X --timeout 2147483647"
+        << "check 1 text=X interval=1000 count=- duration=- timeout=2147483647 precise=0 log= "
+           "line=9600,N,8,1 flow=1 for=-";
+}
+
+void CommandLineTest::readsWhatTheRunDoes()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, options);
+
+    CommandLine commandLine;
+    const CommandLine::Result result = commandLine.parse(argumentsOf(line));
+    QCOMPARE(result.error, QString());
+    QCOMPARE(result.action, CommandLine::Action::Run);
+    QCOMPARE(described(result.options), options);
+}
+
+void CommandLineTest::refusesBadInput_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("no command") << ""
+                                << "no command given (check, answer, send or receive)";
+    QTest::newRow("unknown command") << "loop 1 --text A"
+                                     << "unknown command \"loop\" (check, answer, send or receive)";
+    QTest::newRow("unknown option") << "check 1 --text A --fast"
+                                    << "Unknown option 'fast'.";
+    QTest::newRow("option without its value") << "check 1 --text A --count"
+                                              << "Missing value after '--count'.";
+    QTest::newRow("missing PORT") << "check --text A"
+                                  << "check needs a PORT (a port number or a device path)";
+    QTest::newRow("second PORT") << "send 1 2 --text A"
+                                 << "unexpected argument \"2\"";
+    QTest::newRow("missing text") << "answer 1"
+                                  << "answer needs --text";
+    QTest::newRow("empty text") << "send 1 --text ''"
+                                << "--text must not be empty";
+    QTest::newRow("text that sends nothing") << "check 1 --text []"
+                                             << "--text \"[]\" gives nothing to send";
+    QTest::newRow("count of 0") << "check 1 --text A --count 0"
+                                << "--count must be a whole number from 1 up, not \"0\"";
+    QTest::newRow("negative count") << "check 1 --text A --count -3"
+                                    << "--count must be a whole number from 1 up, not \"-3\"";
+    QTest::newRow("count not a number") << "check 1 --text A --count ten"
+                                        << "--count must be a whole number from 1 up, not \"ten\"";
+    QTest::newRow("count and duration") << "check 1 --text A --count 5 --duration 1m"
+                                        << "--count and --duration cannot be given together";
+    QTest::newRow("negative interval")
+        << "check 1 --text A --interval -100"
+        << "--interval must be a time from 1 ms to 596h, such as 1000 (ms), 500ms or 2s, not "
+           "\"-100\"";
+    QTest::newRow("interval of 0")
+        << "check 1 --text A --interval 0"
+        << "--interval must be a time from 1 ms to 596h, such as 1000 (ms), 500ms or 2s, not "
+           "\"0\"";
+    QTest::newRow("fractional timeout")
+        << "check 1 --text A --timeout 1.5s"
+        << "--timeout must be a time from 1 ms to 596h, such as 1000 (ms), 500ms or 2s, not "
+           "\"1.5s\"";
+    QTest::newRow("duration without a unit")
+        << "check 1 --text A --duration 8"
+        << "--duration must be a time from 1 ms to 596h, such as 500ms, 2s, 10m or 8h, not \"8\"";
+    QTest::newRow("duration beyond a timer")
+        << "check 1 --text A --duration 597h"
+        << "--duration must be a time from 1 ms to 596h, such as 500ms, 2s, 10m or 8h, not "
+           "\"597h\"";
+    QTest::newRow("unknown time unit")
+        << "receive 1 --for 2d"
+        << "--for must be a time from 1 ms to 596h, such as 500ms, 2s, 10m or 8h, not \"2d\"";
+    QTest::newRow("option of another command") << "answer 1 --text A --count 3"
+                                               << "--count does not apply to answer";
+    QTest::newRow("log for send") << "send 1 --text A --log x.csv"
+                                  << "--log does not apply to send";
+    QTest::newRow("empty log name") << "check 1 --text A --log ''"
+                                    << "--log needs a file name";
+    QTest::newRow("baud of 0") << "check 1 --text A --baud 0"
+                               << "--baud must be a whole number from 1 up, not \"0\"";
+    QTest::newRow("baud beyond 32 bits")
+        << "check 1 --text A --baud 2147483648"
+        << "--baud must be a whole number from 1 up, not \"2147483648\"";
+    QTest::newRow("9 data bits") << "check 1 --text A --data-bits 9"
+                                 << "--data-bits must be 5, 6, 7 or 8, not \"9\"";
+    QTest::newRow("parity word") << "check 1 --text A --parity even"
+                                 << "--parity must be N, E, O, M or S, not \"even\"";
+    QTest::newRow("3 stop bits") << "check 1 --text A --stop-bits 3"
+                                 << "--stop-bits must be 1, 1.5 or 2, not \"3\"";
+    QTest::newRow("unknown flow") << "check 1 --text A --flow dtr"
+                                  << "--flow must be none, xon, rts or rts+xon, not \"dtr\"";
+}
+
+void CommandLineTest::refusesBadInput()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, reason);
+
+    CommandLine commandLine;
+    const CommandLine::Result result = commandLine.parse(argumentsOf(line));
+    QCOMPARE(result.action, CommandLine::Action::Refuse);
+    QCOMPARE(result.error, reason);
+}
+
+QTEST_GUILESS_MAIN(CommandLineTest)
+#include "tst_CommandLine.moc"
