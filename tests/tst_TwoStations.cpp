@@ -1,12 +1,17 @@
-// Two windows joined by a virtual null-modem cable, on the real serial port
-// layer, timers and clock: one checks the line, the other echoes.
+// Two stations joined by a virtual null-modem cable, on the real serial port
+// layer, timers and clock: one checks the line, the other echoes. Two
+// windows, or a window and the command line, either way round.
 #include "NullModemCable.h"
 #include "PortFolder.h"
 #include "StationFixture.h"
 
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
+
+#include <csignal>
 
 #include <vector>
 
@@ -14,6 +19,8 @@ class TestTwoStations : public QObject {
     Q_OBJECT
 private slots:
     void checkingAndAnsweringStationsAgree();
+    void windowAndCommandLineAnswerEachOther_data();
+    void windowAndCommandLineAnswerEachOther();
 };
 
 void TestTwoStations::checkingAndAnsweringStationsAgree()
@@ -65,6 +72,76 @@ void TestTwoStations::checkingAndAnsweringStationsAgree()
     QCOMPARE(Controls::boxText(answering.c().receivedText).right(8), QStringLiteral("[-32096]"));
     QCOMPARE(answering.check().mode(), LoopbackCheck::Mode::Echo);
     QVERIFY(cable.bytesCarried() >= qint64(2 * times.size() * 6));
+}
+
+void TestTwoStations::windowAndCommandLineAnswerEachOther_data()
+{
+    QTest::addColumn<bool>("windowAnswers"); // else the window checks
+
+    QTest::newRow("command line checks, window answers") << true;
+    QTest::newRow("window checks, command line answers") << false;
+}
+
+void TestTwoStations::windowAndCommandLineAnswerEachOther()
+{
+    QFETCH(bool, windowAnswers);
+    constexpr int kLimitMs = 30000;
+    const QString text = QStringLiteral("ABC[13]あ");
+
+    PortFolder folder;
+    NullModemCable cable;
+    QVERIFY2(cable.isValid(), qPrintable(cable.error()));
+    QVERIFY(folder.map(1, cable.endA()));
+
+    RealStation window;
+    QVERIFY(window.open(1));
+    QProcess cli;
+    if (windowAnswers) {
+        window.answer(text);
+        cli.start(QStringLiteral(COMMCHECK_CLI_PATH),
+                  {QStringLiteral("check"), cable.endB(), QStringLiteral("--text"), text,
+                   QStringLiteral("--interval"), QStringLiteral("50"), QStringLiteral("--count"),
+                   QStringLiteral("5"), QStringLiteral("--timeout"), QStringLiteral("5000")});
+        QVERIFY2(cli.waitForStarted(kLimitMs), qPrintable(cli.errorString()));
+        // The window answers from this thread's event loop meanwhile.
+        QTRY_COMPARE_WITH_TIMEOUT(cli.state(), QProcess::NotRunning, kLimitMs);
+        const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(cli.exitCode() == 0,
+                 qPrintable(out + QString::fromUtf8(cli.readAllStandardError())));
+        QVERIFY2(QRegularExpression(QStringLiteral("\ncount +5\n")).match(out).hasMatch(),
+                 qPrintable(out));
+        QCOMPARE(Controls::boxText(window.c().receivedText).right(8), QStringLiteral("[-32096]"));
+        return;
+    }
+
+    cli.start(QStringLiteral(COMMCHECK_CLI_PATH),
+              {QStringLiteral("answer"), cable.endB(), QStringLiteral("--text"), text});
+    QVERIFY2(cli.waitForStarted(kLimitMs), qPrintable(cli.errorString()));
+    // Texts sent before the command line listens go unanswered: send one
+    // at a time until an answer shows, then check.
+    const Controls &c = window.c();
+    Controls::setBoxText(c.sendText, text);
+    QDeadlineTimer ready(kLimitMs);
+    while (!Controls::boxText(c.receivedText).endsWith(QStringLiteral("[-32096]"))) {
+        QVERIFY2(!ready.hasExpired(), "the command line never answered");
+        c.portButtons[Form1::Send]->click();
+        QTest::qWait(200);
+        c.portButtons[Form1::Receive]->click();
+    }
+    window.check(text, 50);
+    QTRY_VERIFY_WITH_TIMEOUT(window.check().statistics()[Statistics::Count] >= 5, kLimitMs);
+    window.form->controls().startButton->click(); // stop
+    QVERIFY(window.check().statistics()[Statistics::Count] >= 5);
+    QCOMPARE(window.check().statistics()[Statistics::Errors], 0.0f);
+
+    ::kill(pid_t(cli.processId()), SIGTERM);
+    QTRY_COMPARE_WITH_TIMEOUT(cli.state(), QProcess::NotRunning, kLimitMs);
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 0);
+    const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+    QVERIFY2(QRegularExpression(QStringLiteral("\\nanswers [1-9]\\d*\\n")).match(out).hasMatch(),
+             qPrintable(out));
 }
 
 QTEST_MAIN(TestTwoStations)
