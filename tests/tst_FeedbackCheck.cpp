@@ -1,8 +1,8 @@
 // The loop-back check and the echo responder, on a fake port, fake timers and
 // a fake clock: every state change, the statistics and their display.
 #include "FeedbackCheck.h"
-#include "FormFixture.h"
 #include "PortControl.h"
+#include "TestWindow.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -16,7 +16,7 @@ using namespace std::chrono_literals;
 namespace {
 
 // A checking station: port open, send box sent once, check ticked.
-struct Station : FakeForm {
+struct Station : TestWindow {
     explicit Station(const QString &text = QStringLiteral("AB[13]"))
     {
         form->portControl().click(PortControl::Open);
@@ -288,7 +288,7 @@ void TestFeedbackCheck::emptySendBoxMatchesAtOnce()
 
 void TestFeedbackCheck::echoStationAnswersEachArrival()
 {
-    FakeForm f;
+    TestWindow f;
     f.form->portControl().click(PortControl::Open);
     Controls::setBoxText(f.c().Text2, QStringLiteral("AB[13]"));
     f.form->portControl().click(PortControl::Receive);
@@ -318,7 +318,7 @@ void TestFeedbackCheck::echoStationAnswersEachArrival()
 
 void TestFeedbackCheck::echoStartNeedsNoNumber()
 {
-    FakeForm f;
+    TestWindow f;
     f.form->portControl().click(PortControl::Open);
     f.form->portControl().click(PortControl::Receive);
     f.c().Text4->setText(QStringLiteral("abc"));
@@ -358,7 +358,7 @@ void TestFeedbackCheck::japaneseAndLeadingZeroTextsMatchTheirEcho()
     QCOMPARE(s.label(5), QStringLiteral("0"));
 
     // And an echo station answers it.
-    FakeForm echo;
+    TestWindow echo;
     echo.form->portControl().click(PortControl::Open);
     Controls::setBoxText(echo.c().Text2, typed);
     echo.form->portControl().click(PortControl::Receive);
@@ -448,7 +448,7 @@ void TestFeedbackCheck::pollLetsPendingClicksRunFirst()
 
 void TestFeedbackCheck::strayTextKeepsEchoStationSilentButBounded()
 {
-    FakeForm f;
+    TestWindow f;
     f.form->portControl().click(PortControl::Open);
     Controls::setBoxText(f.c().Text2, QStringLiteral("AB"));
     f.form->portControl().click(PortControl::Receive);

@@ -1,8 +1,7 @@
 // The window as it starts: controls, captions, places, defaults and state.
 #include "CaptionButton.h"
-#include "FormFixture.h"
-#include "PortFolder.h"
-#include "PtyPair.h"
+#include "PtyPort.h"
+#include "TestWindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -113,7 +112,7 @@ void TestForm1::controlPlaceAndCaption()
     QFETCH(QString, caption);
     QFETCH(QRect, twips);
 
-    FakeForm f;
+    TestWindow f;
     auto *w = f.form->findChild<QWidget *>(name);
     QVERIFY2(w, qPrintable(name + " is missing"));
     QCOMPARE(captionOf(w), caption);
@@ -129,7 +128,7 @@ void TestForm1::controlPlaceAndCaption()
 
 void TestForm1::windowStartsWithTheLeftColumnOnly()
 {
-    FakeForm f;
+    TestWindow f;
     QCOMPARE(f.form->windowTitle(), QStringLiteral("ペリモ通信チェック"));
     QCOMPARE(f.form->objectName(), QStringLiteral("Form1"));
     QCOMPARE(f.form->size(), QSize(353, 371));
@@ -149,7 +148,7 @@ void TestForm1::windowStartsWithTheLeftColumnOnly()
 
 void TestForm1::widenedWindowShowsTheCheckColumn()
 {
-    FakeForm f;
+    TestWindow f;
     f.form->resize(560, 371);
     const QRect client = f.form->rect();
     for (QWidget *w :
@@ -160,7 +159,7 @@ void TestForm1::widenedWindowShowsTheCheckColumn()
 
 void TestForm1::loadFillsListsAndDefaults()
 {
-    FakeForm f;
+    TestWindow f;
     auto items = [](QComboBox *combo) {
         QStringList list;
         for (int i = 0; i < combo->count(); ++i)
@@ -181,7 +180,7 @@ void TestForm1::loadFillsListsAndDefaults()
 
 void TestForm1::portButtonsStartClosed()
 {
-    FakeForm f;
+    TestWindow f;
     QVERIFY(f.c().Command1[0]->isEnabled());
     QVERIFY(!f.c().Command1[1]->isEnabled());
     QVERIFY(!f.c().Command1[2]->isEnabled());
@@ -191,7 +190,7 @@ void TestForm1::portButtonsStartClosed()
 
 void TestForm1::checkColumnStartsIdle()
 {
-    FakeForm f;
+    TestWindow f;
     QVERIFY(!f.c().Check1->isChecked());
     QCOMPARE(f.c().Command2->text(), QStringLiteral("開始"));
     for (QLabel *label : f.c().Label4)
@@ -202,7 +201,7 @@ void TestForm1::checkColumnStartsIdle()
 
 void TestForm1::stateStartsEmpty()
 {
-    FakeForm f;
+    TestWindow f;
     const WindowState &s = f.state();
     QCOMPARE(s.Mode, qint16(0));
     QCOMPARE(s.Running, quint8(0));
@@ -224,7 +223,7 @@ void TestForm1::statisticsResetSetsHighMinimum()
 
 void TestForm1::tabOrderFollowsTabIndexes()
 {
-    FakeForm f;
+    TestWindow f;
     const QStringList expected = {
         "Command1_0", "Command1_1", "Command1_2", "Command1_3", "Text2",     "Text1_5",
         "Text3",      "Combo1_0",   "Combo1_1",   "Combo1_2",   "Combo1_3",  "Combo1_4",
@@ -267,7 +266,7 @@ void TestForm1::pgFontOnMarkedControls()
     QFETCH(bool, pg);
     QFETCH(bool, bold);
 
-    FakeForm f;
+    TestWindow f;
     auto *w = f.form->findChild<QWidget *>(name);
     QVERIFY(w);
     const QFont font = w->font();
@@ -286,7 +285,7 @@ void TestForm1::pgFontOnMarkedControls()
 
 void TestForm1::valueLabelsHaveABorder()
 {
-    FakeForm f;
+    TestWindow f;
     for (QLabel *label : f.c().Label4)
         QVERIFY2(label->frameShape() != QFrame::NoFrame && label->lineWidth() == 1,
                  qPrintable(label->objectName()));
@@ -295,7 +294,7 @@ void TestForm1::valueLabelsHaveABorder()
 
 void TestForm1::multiLineBoxesUseCrLf()
 {
-    FakeForm f;
+    TestWindow f;
     Controls::setBoxText(f.c().Text2, QStringLiteral("A\r\nB"));
     QCOMPARE(f.c().Text2->toPlainText(), QStringLiteral("A\nB"));
     QCOMPARE(Controls::boxText(f.c().Text2), QStringLiteral("A\r\nB"));
@@ -305,7 +304,7 @@ void TestForm1::multiLineBoxesUseCrLf()
 
 void TestForm1::typedComboTextHasNoListIndex()
 {
-    FakeForm f;
+    TestWindow f;
     QComboBox *handshaking = f.c().Combo1[4];
     handshaking->setEditText(QStringLiteral("XOn"));
     QCOMPARE(Controls::listIndex(handshaking), -1);
@@ -334,7 +333,7 @@ void TestForm1::onlyCaptionsTooWideForTheirButtonWrap()
     QFETCH(QString, name);
     QFETCH(bool, wraps);
 
-    FakeForm f;
+    TestWindow f;
     auto *button = f.form->findChild<CaptionButton *>(name);
     QVERIFY2(button, qPrintable(name + " is missing"));
     QCOMPARE(button->wrapsCaption(), wraps);
@@ -399,7 +398,7 @@ void TestForm1::everyControlHasAnAccessibleName()
     QFETCH(QString, name);
     QFETCH(QString, accessible);
 
-    FakeForm f;
+    TestWindow f;
     auto *w = f.form->findChild<QWidget *>(name);
     QVERIFY2(w, qPrintable(name + " is missing"));
     QCOMPARE(w->accessibleName(), accessible);
@@ -407,12 +406,10 @@ void TestForm1::everyControlHasAnAccessibleName()
 
 void TestForm1::portNumberHintListsTheFolderAsItIsNow()
 {
-    PortFolder folder;
-    PtyPair pty;
-    QVERIFY2(pty.isValid(), qPrintable(pty.error()));
-    QVERIFY(folder.map(6, pty.slavePath()));
+    PtyPort line(6);
+    QVERIFY2(line.problem().isEmpty(), qPrintable(line.problem()));
 
-    FakeForm f;
+    TestWindow f;
     QLineEdit *box = f.c().Text1_5;
     auto hintNow = [&] {
         QHelpEvent event(QEvent::ToolTip, QPoint(2, 2), box->mapToGlobal(QPoint(2, 2)));
@@ -420,10 +417,10 @@ void TestForm1::portNumberHintListsTheFolderAsItIsNow()
         return box->toolTip();
     };
     const QString first = hintNow();
-    QVERIFY2(first.contains(QStringLiteral("6 = %1").arg(pty.slavePath())), qPrintable(first));
+    QVERIFY2(first.contains(QStringLiteral("6 = %1").arg(line.pty.slavePath())), qPrintable(first));
 
     // The hint is worked out again each time it shows.
-    QVERIFY(folder.map(8, QStringLiteral("/dev/no-such-device")));
+    QVERIFY(line.folder.map(8, QStringLiteral("/dev/no-such-device")));
     const QString second = hintNow();
     QVERIFY2(second.contains(QStringLiteral("8 -> /dev/no-such-device")), qPrintable(second));
 }
