@@ -11,8 +11,8 @@
 #include "PlmMod1.h"
 #include "PortFolder.h"
 #include "PtyPair.h"
-#include "StationFixture.h"
 #include "Summary.h"
+#include "TestWindow.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -99,7 +99,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    RealStation station;
+    TestWindow station(TestWindow::Real);
     station.form->show();
     // No handshaking: with XOn/XOff (the window's default) the system keeps
     // the burst's DC1 and DC3 bytes for itself.

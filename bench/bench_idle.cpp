@@ -16,8 +16,8 @@
 #include "NullModemCable.h"
 #include "PortFolder.h"
 #include "PtyPair.h"
-#include "StationFixture.h"
 #include "Summary.h"
+#include "TestWindow.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -98,7 +98,7 @@ bool answeringStation(QApplication &app, int seconds, Usage *usage)
         std::fprintf(stderr, "bench_idle: no pseudo-terminal: %s\n", qPrintable(far.error()));
         return false;
     }
-    RealStation station;
+    TestWindow station(TestWindow::Real);
     station.form->show();
     if (!station.open(1)) {
         std::fprintf(stderr, "bench_idle: cannot open the port: %s\n",
@@ -130,7 +130,7 @@ bool checkingStation(QApplication &app, int seconds, bool shown, Usage *usage)
         std::fprintf(stderr, "bench_idle: no virtual cable: %s\n", qPrintable(echo.error()));
         return false;
     }
-    RealStation station;
+    TestWindow station(TestWindow::Real);
     if (shown)
         station.form->show();
     if (!station.open(1)) {

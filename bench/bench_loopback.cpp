@@ -5,8 +5,8 @@
 //   bench_loopback [probes] [interval_ms]      (default 200 probes at 100 ms)
 #include "NullModemCable.h"
 #include "PortFolder.h"
-#include "StationFixture.h"
 #include "Summary.h"
+#include "TestWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -45,7 +45,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    RealStation station;
+    TestWindow station(TestWindow::Real);
     if (!station.open(1)) {
         std::fprintf(stderr, "bench_loopback: cannot open the port: %s\n",
                      qPrintable(station.form->port().errorString()));

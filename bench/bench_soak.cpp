@@ -16,7 +16,7 @@
 #include "PlmMod1.h"
 #include "PortFolder.h"
 #include "PtyPair.h"
-#include "StationFixture.h"
+#include "TestWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -223,14 +223,14 @@ int runPair(int minutes, int intervalMs)
         return 1;
     }
 
-    RealStation answering;
+    TestWindow answering(TestWindow::Real);
     if (!answering.open(2)) {
         say("pair: cannot open port 2: %s\n", qPrintable(answering.form->port().errorString()));
         return 1;
     }
     answering.answer(kPairText);
 
-    RealStation checking;
+    TestWindow checking(TestWindow::Real);
     if (!checking.open(1)) {
         say("pair: cannot open port 1: %s\n", qPrintable(checking.form->port().errorString()));
         return 1;
@@ -484,7 +484,7 @@ int runStray(int minutes, double bytesPerSecond)
         return 1;
     }
 
-    RealStation station;
+    TestWindow station(TestWindow::Real);
     if (!station.open(1)) {
         say("stray: cannot open port 1: %s\n", qPrintable(station.form->port().errorString()));
         return 1;

@@ -182,7 +182,13 @@ bool PtyPair::waitUntilDelivered(int timeoutMs) const
 qsizetype PtyPair::pendingAtSlave() const
 {
     int pending = 0;
-    if (slave_ < 0 || ::ioctl(slave_, FIONREAD, &pending) == -1)
+    if (slave_ < 0)
+        return -1;
+    // The kernel moves bytes from master to slave in the background, and the
+    // count below sees only those already moved. A look at the slave that
+    // finds nothing to read first waits for a move under way to finish.
+    waitFor(slave_, POLLIN, 0);
+    if (::ioctl(slave_, FIONREAD, &pending) == -1)
         return -1;
     return pending;
 }

@@ -41,7 +41,9 @@ public:
     // have reached the slave side, where the program can read them.
     bool waitUntilDelivered(int timeoutMs) const;
 
-    // Bytes that have reached the slave side and wait there to be read.
+    // Bytes on their way to the program's port: those that wait at the slave
+    // side to be read, counted once any the kernel was still moving there
+    // have arrived. 0 means the port has taken in everything sent so far.
     qsizetype pendingAtSlave() const;
 
     // The slave's current terminal settings, as the device holds them.

@@ -5,8 +5,8 @@
 #include "FakeFileDialog.h"
 #include "FileCommands.h"
 #include "FileSizeLimit.h"
-#include "FormFixture.h"
 #include "ScratchFiles.h"
+#include "TestWindow.h"
 #include "TextRecordFile.h"
 #include "Unprivileged.h"
 
@@ -210,7 +210,7 @@ private:
 };
 
 // A loaded window on fakes with both boxes filled, and a folder for files.
-struct FileForm : FakeForm {
+struct FileForm : TestWindow {
     QTemporaryDir dir;
 
     FileForm()

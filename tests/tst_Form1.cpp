@@ -1,9 +1,8 @@
 // The window as it starts: controls, captions, places, defaults and state.
 #include "CaptionButton.h"
-#include "FormFixture.h"
 #include "LoopbackCheck.h"
-#include "PortFolder.h"
-#include "PtyPair.h"
+#include "PtyPort.h"
+#include "TestWindow.h"
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -115,7 +114,7 @@ void TestForm1::controlPlaceAndCaption()
     QFETCH(QString, caption);
     QFETCH(QRect, twips);
 
-    FakeForm f;
+    TestWindow f;
     auto *w = f.form->findChild<QWidget *>(name);
     QVERIFY2(w, qPrintable(name + " is missing"));
     QCOMPARE(captionOf(w), caption);
@@ -131,7 +130,7 @@ void TestForm1::controlPlaceAndCaption()
 
 void TestForm1::windowStartsWithTheLeftColumnOnly()
 {
-    FakeForm f;
+    TestWindow f;
     QCOMPARE(f.form->windowTitle(), QStringLiteral("ペリモ通信チェック"));
     QCOMPARE(f.form->objectName(), QStringLiteral("Form1"));
     QCOMPARE(f.form->size(), QSize(353, 371));
@@ -152,7 +151,7 @@ void TestForm1::windowStartsWithTheLeftColumnOnly()
 
 void TestForm1::widenedWindowShowsTheCheckColumn()
 {
-    FakeForm f;
+    TestWindow f;
     f.form->resize(560, 371);
     const QRect client = f.form->rect();
     for (QWidget *w :
@@ -164,7 +163,7 @@ void TestForm1::widenedWindowShowsTheCheckColumn()
 
 void TestForm1::loadFillsListsAndDefaults()
 {
-    FakeForm f;
+    TestWindow f;
     auto items = [](QComboBox *combo) {
         QStringList list;
         for (int i = 0; i < combo->count(); ++i)
@@ -185,7 +184,7 @@ void TestForm1::loadFillsListsAndDefaults()
 
 void TestForm1::portButtonsStartClosed()
 {
-    FakeForm f;
+    TestWindow f;
     QVERIFY(f.c().portButtons[0]->isEnabled());
     QVERIFY(!f.c().portButtons[1]->isEnabled());
     QVERIFY(!f.c().portButtons[2]->isEnabled());
@@ -195,7 +194,7 @@ void TestForm1::portButtonsStartClosed()
 
 void TestForm1::checkColumnStartsIdle()
 {
-    FakeForm f;
+    TestWindow f;
     QVERIFY(!f.c().checkEnabled->isChecked());
     QCOMPARE(f.c().startButton->text(), QStringLiteral("開始"));
     for (QLabel *label : f.c().statisticsValues)
@@ -206,7 +205,7 @@ void TestForm1::checkColumnStartsIdle()
 
 void TestForm1::stateStartsEmpty()
 {
-    FakeForm f;
+    TestWindow f;
     const LoopbackCheck &check = f.form->check();
     QCOMPARE(check.mode(), LoopbackCheck::Mode::Idle);
     QVERIFY(!check.running());
@@ -218,7 +217,7 @@ void TestForm1::stateStartsEmpty()
 
 void TestForm1::tabOrderFollowsTabIndexes()
 {
-    FakeForm f;
+    TestWindow f;
     const QStringList expected = {
         "Command1_0", "Command1_1", "Command1_2", "Command1_3", "Text2",     "Text1_5",
         "Text3",      "Combo1_0",   "Combo1_1",   "Combo1_2",   "Combo1_3",  "Combo1_4",
@@ -261,7 +260,7 @@ void TestForm1::pgFontOnMarkedControls()
     QFETCH(bool, pg);
     QFETCH(bool, bold);
 
-    FakeForm f;
+    TestWindow f;
     auto *w = f.form->findChild<QWidget *>(name);
     QVERIFY(w);
     const QFont font = w->font();
@@ -280,7 +279,7 @@ void TestForm1::pgFontOnMarkedControls()
 
 void TestForm1::valueLabelsHaveABorder()
 {
-    FakeForm f;
+    TestWindow f;
     for (QLabel *label : f.c().statisticsValues)
         QVERIFY2(label->frameShape() != QFrame::NoFrame && label->lineWidth() == 1,
                  qPrintable(label->objectName()));
@@ -289,7 +288,7 @@ void TestForm1::valueLabelsHaveABorder()
 
 void TestForm1::multiLineBoxesUseCrLf()
 {
-    FakeForm f;
+    TestWindow f;
     Controls::setBoxText(f.c().sendText, QStringLiteral("A\r\nB"));
     QCOMPARE(f.c().sendText->toPlainText(), QStringLiteral("A\nB"));
     QCOMPARE(Controls::boxText(f.c().sendText), QStringLiteral("A\r\nB"));
@@ -299,7 +298,7 @@ void TestForm1::multiLineBoxesUseCrLf()
 
 void TestForm1::typedComboTextHasNoListIndex()
 {
-    FakeForm f;
+    TestWindow f;
     QComboBox *handshaking = f.c().lineSettings[4];
     handshaking->setEditText(QStringLiteral("XOn"));
     QCOMPARE(Controls::listIndex(handshaking), -1);
@@ -328,7 +327,7 @@ void TestForm1::onlyCaptionsTooWideForTheirButtonWrap()
     QFETCH(QString, name);
     QFETCH(bool, wraps);
 
-    FakeForm f;
+    TestWindow f;
     auto *button = f.form->findChild<CaptionButton *>(name);
     QVERIFY2(button, qPrintable(name + " is missing"));
     QCOMPARE(button->wrapsCaption(), wraps);
@@ -399,7 +398,7 @@ void TestForm1::everyControlHasAnAccessibleName()
     QFETCH(QString, accessible);
     QFETCH(QString, labelledBy);
 
-    FakeForm f;
+    TestWindow f;
     auto *w = f.form->findChild<QWidget *>(name);
     QVERIFY2(w, qPrintable(name + " is missing"));
     QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(w);
@@ -415,7 +414,7 @@ void TestForm1::everyControlHasAnAccessibleName()
 
 void TestForm1::liveValuesAreReadAsTheyChange()
 {
-    FakeForm f;
+    TestWindow f;
     f.c().statisticsValues[5]->setText(QStringLiteral("3"));
     QCOMPARE(
         QAccessible::queryAccessibleInterface(f.c().statisticsValues[5])->text(QAccessible::Name),
@@ -427,12 +426,10 @@ void TestForm1::liveValuesAreReadAsTheyChange()
 
 void TestForm1::portNumberHintListsTheFolderAsItIsNow()
 {
-    PortFolder folder;
-    PtyPair pty;
-    QVERIFY2(pty.isValid(), qPrintable(pty.error()));
-    QVERIFY(folder.map(6, pty.slavePath()));
+    PtyPort line(6);
+    QVERIFY2(line.problem().isEmpty(), qPrintable(line.problem()));
 
-    FakeForm f;
+    TestWindow f;
     QLineEdit *box = f.c().portNumber;
     auto hintNow = [&] {
         QHelpEvent event(QEvent::ToolTip, QPoint(2, 2), box->mapToGlobal(QPoint(2, 2)));
@@ -440,10 +437,10 @@ void TestForm1::portNumberHintListsTheFolderAsItIsNow()
         return box->toolTip();
     };
     const QString first = hintNow();
-    QVERIFY2(first.contains(QStringLiteral("6 = %1").arg(pty.slavePath())), qPrintable(first));
+    QVERIFY2(first.contains(QStringLiteral("6 = %1").arg(line.pty.slavePath())), qPrintable(first));
 
     // The hint is worked out again each time it shows.
-    QVERIFY(folder.map(8, QStringLiteral("/dev/no-such-device")));
+    QVERIFY(line.folder.map(8, QStringLiteral("/dev/no-such-device")));
     const QString second = hintNow();
     QVERIFY2(second.contains(QStringLiteral("8 -> /dev/no-such-device")), qPrintable(second));
 }

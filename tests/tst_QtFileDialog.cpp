@@ -1,11 +1,13 @@
 // The real file dialog, driven in-process: one open dialog that also takes a
-// typed new name, the filter as the window gives it, the question before an
-// existing file is replaced, and the message box that reports a failure.
+// typed new name, the filter as the window gives it, and the question before
+// an existing file is replaced.
 #include "FileDialog.h"
 #include "QtFileDialog.h"
+#include "ScratchHome.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -14,77 +16,105 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <functional>
 
 namespace {
 
-constexpr int kWaitMs = 10000;
-constexpr int kRetryMs = 300;
+// How long a window may take to come up and be ready for input; only a
+// failing test waits this long.
+constexpr int kWaitMs = 20000;
+
+QString classOf(const QObject *object)
+{
+    return QString::fromLatin1(object->metaObject()->className());
+}
 
 // Answers the modal windows that come up, in order, each with the next
-// scripted action. A modal window with no action left, or one still up when
-// time runs out, is rejected and noted, so that a test never hangs.
+// scripted action, once the window is the active modal window, as a person
+// would answer it. A window that is not ready in time, one whose action
+// fails, and one no action is left for are rejected and noted, so that a
+// test never hangs.
 class ModalScript : public QObject {
 public:
-    using Action = std::function<void(QWidget *)>;
+    // Acts on a window that is up and active; returns what went wrong, or
+    // nothing.
+    using Action = std::function<QString(QDialog *)>;
 
     explicit ModalScript(QList<Action> actions) : actions_(std::move(actions))
     {
-        connect(&poll_, &QTimer::timeout, this, &ModalScript::onPoll);
-        poll_.start(10);
-        deadline_.start();
+        qApp->installEventFilter(this);
     }
+    ~ModalScript() override { qApp->removeEventFilter(this); }
 
     int answered() const { return answered_; }
     QStringList problems() const { return problems_; }
 
-private:
-    void onPoll()
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
     {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
-        if (deadline_.elapsed() > kWaitMs) {
-            problems_ << QStringLiteral("modal window left open: %1")
-                             .arg(QString::fromLatin1(modal->metaObject()->className()));
-            last_ = modal;
-            QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
-            deadline_.start(); // give the rejected window time to close
-            return;
-        }
-        if (modal == last_) {
-            // The window took no notice of its answer, as a busy file dialog
-            // can while it still lists the folder: answer it again, as a user
-            // would press Enter again.
-            if (retryable_ && sinceAnswer_.elapsed() > kRetryMs) {
-                sinceAnswer_.start();
-                actions_[answered_ - 1](modal);
+        // A modal window shows before its own event loop starts; the answer
+        // runs in that loop.
+        if (event->type() == QEvent::Show && watched->isWidgetType() &&
+            static_cast<QWidget *>(watched)->isWindow()) {
+            if (auto *window = qobject_cast<QDialog *>(watched)) {
+                QMetaObject::invokeMethod(
+                    this, [this, window = QPointer<QDialog>(window)] { answer(window); },
+                    Qt::QueuedConnection);
             }
+        }
+        return false;
+    }
+
+private:
+    void answer(const QPointer<QDialog> &window)
+    {
+        if (!window || !window->isVisible())
+            return;
+        if (answered_ == actions_.size()) {
+            problems_ << QStringLiteral("unexpected modal window: %1").arg(classOf(window));
+            window->reject();
             return;
         }
-        last_ = modal;
-        sinceAnswer_.start();
-        retryable_ = answered_ < actions_.size();
-        if (!retryable_) {
-            problems_ << QStringLiteral("unexpected modal window: %1")
-                             .arg(QString::fromLatin1(modal->metaObject()->className()));
-            QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
+        const bool ready = QTest::qWaitFor(
+            [&] {
+                return !window || (QApplication::activeModalWidget() == window &&
+                                   window->isVisible() && window->isActiveWindow());
+            },
+            kWaitMs);
+        if (!window)
+            return;
+        if (!ready) {
+            problems_
+                << QStringLiteral("%1 never became the active modal window").arg(classOf(window));
+            window->reject();
             return;
         }
-        actions_[answered_++](modal);
+        const QString problem = actions_[answered_++](window);
+        if (!problem.isEmpty()) {
+            problems_ << problem;
+            if (window && window->isVisible())
+                window->reject();
+        }
     }
 
     QList<Action> actions_;
-    QTimer poll_;
-    QElapsedTimer deadline_;
-    QElapsedTimer sinceAnswer_;
-    QPointer<QWidget> last_;
     int answered_ = 0;
-    bool retryable_ = false;
     QStringList problems_;
 };
+
+// The button of the file dialog's button box that plays `role`.
+QPushButton *fileDialogButton(QFileDialog *dialog, QDialogButtonBox::ButtonRole role)
+{
+    auto *buttons = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+    if (!buttons)
+        return nullptr;
+    for (QAbstractButton *button : buttons->buttons()) {
+        if (buttons->buttonRole(button) == role)
+            return qobject_cast<QPushButton *>(button);
+    }
+    return nullptr;
+}
 
 // What the file dialog looked like when it came up.
 struct DialogLook {
@@ -97,15 +127,21 @@ struct DialogLook {
     bool native = true;
 };
 
-// Notes how the file dialog looks, then accepts `name` as if typed.
+// Notes how the file dialog looks, puts `name` into its name box and clicks
+// its accept button.
 ModalScript::Action typeName(const QString &name, DialogLook *look = nullptr)
 {
-    return [name, look](QWidget *modal) {
-        auto *dialog = qobject_cast<QFileDialog *>(modal);
-        if (!dialog) {
-            modal->close();
-            return;
-        }
+    return [name, look](QDialog *window) -> QString {
+        auto *dialog = qobject_cast<QFileDialog *>(window);
+        if (!dialog)
+            return QStringLiteral("expected the file dialog, got %1").arg(classOf(window));
+        auto *nameBox = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (!nameBox)
+            return QStringLiteral("the file dialog has no name box");
+        // Until the box has the keyboard focus the dialog may still write the
+        // name of a file selected in its list over it.
+        if (!QTest::qWaitFor([nameBox] { return nameBox->hasFocus(); }, kWaitMs))
+            return QStringLiteral("the name box never got the keyboard focus");
         if (look) {
             look->parent = dialog->parentWidget();
             look->fileMode = dialog->fileMode();
@@ -116,37 +152,46 @@ ModalScript::Action typeName(const QString &name, DialogLook *look = nullptr)
             look->defaultSuffix = dialog->defaultSuffix();
             look->native = !dialog->testOption(QFileDialog::DontUseNativeDialog);
         }
-        // Typed into the file name box: selectFile() leaves the box as it was
-        // while the box has the focus, which on a busy machine it may
-        // already have, and the dialog then never takes the name.
-        if (auto *box = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-            box->setText(name);
-        else
-            dialog->selectFile(name);
-        static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides it
+        nameBox->setText(name);
+        QPushButton *accept = fileDialogButton(dialog, QDialogButtonBox::AcceptRole);
+        if (!accept || !accept->isEnabled())
+            return QStringLiteral("the file dialog offers no accept button for %1").arg(name);
+        QTest::mouseClick(accept, Qt::LeftButton);
+        return {};
     };
 }
 
 ModalScript::Action cancelDialog()
 {
-    return [](QWidget *modal) { QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection); };
+    return [](QDialog *window) -> QString {
+        auto *dialog = qobject_cast<QFileDialog *>(window);
+        if (!dialog)
+            return QStringLiteral("expected the file dialog, got %1").arg(classOf(window));
+        QPushButton *cancel = fileDialogButton(dialog, QDialogButtonBox::RejectRole);
+        if (!cancel)
+            return QStringLiteral("the file dialog has no cancel button");
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        return {};
+    };
 }
 
 // Answers a question box with `button`, noting its text.
 ModalScript::Action answer(QMessageBox::StandardButton button, QString *text)
 {
-    return [button, text](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        if (!box || !box->button(button)) {
-            modal->close();
-            return;
-        }
+    return [button, text](QDialog *window) -> QString {
+        auto *box = qobject_cast<QMessageBox *>(window);
+        if (!box)
+            return QStringLiteral("expected a question, got %1").arg(classOf(window));
+        QAbstractButton *reply = box->button(button);
+        if (!reply)
+            return QStringLiteral("the question has no button %1").arg(int(button));
         *text = box->text();
-        box->button(button)->click();
+        QTest::mouseClick(reply, Qt::LeftButton);
+        return {};
     };
 }
 
-// What a message box looked like when it came up.
+// How a message box looked.
 struct BoxLook {
     QWidget *parent = nullptr;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -157,17 +202,18 @@ struct BoxLook {
 // Notes how a message box looks, then closes it with its one button.
 ModalScript::Action acknowledge(BoxLook *look)
 {
-    return [look](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        if (!box || box->buttons().size() != 1) {
-            modal->close();
-            return;
-        }
+    return [look](QDialog *window) -> QString {
+        auto *box = qobject_cast<QMessageBox *>(window);
+        if (!box)
+            return QStringLiteral("expected a message, got %1").arg(classOf(window));
+        if (box->buttons().size() != 1)
+            return QStringLiteral("the message has %1 buttons").arg(box->buttons().size());
         look->parent = box->parentWidget();
         look->icon = box->icon();
         look->title = box->windowTitle();
         look->text = box->text();
-        box->buttons().front()->click();
+        QTest::mouseClick(box->buttons().front(), Qt::LeftButton);
+        return {};
     };
 }
 
@@ -175,6 +221,10 @@ ModalScript::Action acknowledge(BoxLook *look)
 
 class TestQtFileDialog : public QObject {
     Q_OBJECT
+public:
+    // The dialog keeps its history and last folder through Qt's settings.
+    static void initMain() { ScratchHome::enter(); }
+
 private slots:
     void nameFilters_data();
     void nameFilters();

@@ -8,7 +8,7 @@
 // and no picture of a failed check is written.
 #include "NullModemCable.h"
 #include "PortFolder.h"
-#include "StationFixture.h"
+#include "TestWindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -74,7 +74,7 @@ bool save(Form1 &form, const QDir &folder, const QString &name)
 
 bool saveLoadedWindow(const QDir &folder)
 {
-    RealStation station;
+    TestWindow station(TestWindow::Real);
     if (!showWide(*station.form, kScreenMargin))
         return false;
     return save(*station.form, folder, QStringLiteral("window.png"));
@@ -93,12 +93,12 @@ bool saveLoopBackCheck(const QDir &folder)
     if (!ports.map(1, cable.endA()) || !ports.map(2, cable.endB()))
         return fail(QStringLiteral("could not map ports 1 and 2 in %1").arg(ports.path()));
 
-    RealStation answering;
+    TestWindow answering(TestWindow::Real);
     if (!answering.open(2))
         return fail(QStringLiteral("port 2 (%1) did not open").arg(cable.endB()));
     answering.answer(kCheckText);
 
-    RealStation checking;
+    TestWindow checking(TestWindow::Real);
     if (!checking.open(1))
         return fail(QStringLiteral("port 1 (%1) did not open").arg(cable.endA()));
 

@@ -1,0 +1,64 @@
+#include "TestWindow.h"
+
+#include "QtSerialPort.h"
+#include "QtTimer.h"
+#include "SteadyClock.h"
+
+#include <QTest>
+
+TestWindow::TestWindow(Platform platform)
+{
+    PlatformServices services;
+    if (platform == Real) {
+        services.MSComm1 = std::make_unique<QtSerialPort>();
+        services.clock = std::make_unique<SteadyClock>();
+        services.Timer1 = std::make_unique<QtTimer>();
+        services.Timer2 = std::make_unique<QtTimer>();
+    } else {
+        auto fakePort = std::make_unique<FakeSerialPort>();
+        auto fakeClock = std::make_unique<FakeClock>();
+        auto fakeTimer1 = std::make_unique<FakeTimer>();
+        auto fakeTimer2 = std::make_unique<FakeTimer>();
+        auto fakeDialog = std::make_unique<FakeFileDialog>();
+        port = fakePort.get();
+        clock = fakeClock.get();
+        timer1 = fakeTimer1.get();
+        timer2 = fakeTimer2.get();
+        dialog = fakeDialog.get();
+        services.MSComm1 = std::move(fakePort);
+        services.clock = std::move(fakeClock);
+        services.Timer1 = std::move(fakeTimer1);
+        services.Timer2 = std::move(fakeTimer2);
+        services.CommonDialog1 = std::move(fakeDialog);
+    }
+    form = std::make_unique<Form1>(std::move(services));
+    form->load();
+}
+
+void TestWindow::click(Form1::PortButton button)
+{
+    QTest::mouseClick(c().portButtons[button], Qt::LeftButton);
+}
+
+bool TestWindow::open(int portNumber)
+{
+    c().portNumber->setText(QString::number(portNumber));
+    click(Form1::Open);
+    return isOpen();
+}
+
+void TestWindow::answer(const QString &text)
+{
+    Controls::setBoxText(c().sendText, text);
+    form->controls().portButtons[Form1::Receive]->click();
+    form->controls().startButton->click();
+}
+
+void TestWindow::check(const QString &text, int intervalMs)
+{
+    Controls::setBoxText(c().sendText, text);
+    c().checkEnabled->setChecked(true);
+    c().interval->setText(QString::number(intervalMs));
+    form->controls().portButtons[Form1::Send]->click();
+    form->controls().startButton->click();
+}
