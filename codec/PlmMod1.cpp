@@ -100,6 +100,7 @@ QString UnescapeCodes(const QString &text)
     // Every escape is at least as long as what it stands for ("[129]" gives
     // "ERR"), so the result never outgrows the text.
     QString out(text.size(), Qt::Uninitialized);
+    LargePages::prefer(out.data(), out.size() * qsizetype(sizeof(char16_t)));
     char16_t *const begin = reinterpret_cast<char16_t *>(out.data());
     char16_t *dst = begin;
 

@@ -174,6 +174,7 @@ QByteArray encode(QStringView text)
 {
     const ReverseMap &map = reverseMap();
     QByteArray bytes(text.size() * 2, Qt::Uninitialized);
+    LargePages::prefer(bytes.data(), bytes.size());
     auto *dst = reinterpret_cast<unsigned char *>(bytes.data());
     const char16_t *p = text.utf16();
     const char16_t *const end = p + text.size();
@@ -192,6 +193,24 @@ QByteArray encode(QStringView text)
     }
     bytes.truncate(reinterpret_cast<char *>(dst) - bytes.data());
     return bytes;
+}
+
+qsizetype encodedSize(QStringView text)
+{
+    const ReverseMap &map = reverseMap();
+    qsizetype size = 0;
+    const char16_t *p = text.utf16();
+    const char16_t *const end = p + text.size();
+    while (p < end) {
+        const char16_t unit = *p++;
+        if (isHighSurrogate(unit) && p < end && isLowSurrogate(*p)) {
+            ++size; // '?'
+            ++p;
+            continue;
+        }
+        size += map[unit] > 0xFF ? 2 : 1;
+    }
+    return size;
 }
 
 qint16 codeAt(QStringView text, qsizetype i, qsizetype *length)

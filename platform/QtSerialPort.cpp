@@ -219,13 +219,16 @@ SerialPort::Output QtSerialPort::output(const QString &text)
 {
     if (state_ != State::Open)
         return Output::Closed;
+    // Decided before anything is sent: a text goes out whole or not at all.
+    // A text that might not fit is measured before it is encoded, so that a
+    // large one refused costs no more than it must.
+    const qint64 waiting = serial_.bytesToWrite();
+    const qint64 room = std::max<qint64>(writeBufferLimit_ - waiting, 0);
+    if (2 * text.size() > room && Cp932::encodedSize(text) > room)
+        return Output::Refused;
     const QByteArray bytes = Cp932::encode(text);
     if (bytes.isEmpty())
         return Output::Taken;
-    // Decided before anything is sent: a text goes out whole or not at all.
-    const qint64 waiting = serial_.bytesToWrite();
-    if (bytes.size() > writeBufferLimit_ - waiting)
-        return Output::Refused;
     // Straight to the device while nothing waits in QSerialPort's buffer:
     // one system call, where QSerialPort's own way costs its write notifier,
     // a wait and a wake-up of the event loop for every text sent.
