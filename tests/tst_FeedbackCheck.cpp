@@ -75,6 +75,8 @@ private slots:
     void zeroIntervalShowsRunningButNeverProbes();
     void pollLetsPendingClicksRunFirst();
     void strayTextKeepsEchoStationSilentButBounded();
+    void refusedProbeOrAnswerIsSaidOnceAndRetried_data();
+    void refusedProbeOrAnswerIsSaidOnceAndRetried();
 };
 
 void TestFeedbackCheck::startNeedsFeedbackModeAndANumber_data()
@@ -468,6 +470,56 @@ void TestFeedbackCheck::strayTextKeepsEchoStationSilentButBounded()
     QCOMPARE(f.state().RxBuffer.size(), FeedbackCheck::kRxBufferCap);
     QVERIFY(f.state().RxBuffer.startsWith(QStringLiteral("xAB")));
     QCOMPARE(f.port->written(), QByteArray());
+}
+
+void TestFeedbackCheck::refusedProbeOrAnswerIsSaidOnceAndRetried_data()
+{
+    QTest::addColumn<bool>("echo");
+    QTest::newRow("probe of a checking station") << false;
+    QTest::newRow("answer of an answering station") << true;
+}
+
+void TestFeedbackCheck::refusedProbeOrAnswerIsSaidOnceAndRetried()
+{
+    QFETCH(bool, echo);
+
+    // The port refuses while too much waits unsent (the line held): each
+    // tick is refused, and the receive box says so once, after its text.
+    Station s;
+    if (echo) {
+        s.form->portControl().click(PortControl::Receive);
+        s.start();
+    } else {
+        s.send();
+        s.start();
+    }
+    Controls::setBoxText(s.c().Text3, QStringLiteral("shown"));
+    s.port->setRefusing(true);
+    for (int tick = 0; tick < 3; ++tick) {
+        if (echo) {
+            s.port->feed("AB\r");
+            s.timer2->fire();
+        } else {
+            s.timer1->fire();
+        }
+    }
+    const QString said = PortControl::sendRefusedMessage();
+    QCOMPARE(Controls::boxText(s.c().Text3),
+             (echo ? QStringLiteral("AB[13]") : QStringLiteral("shown")) + QStringLiteral("\r\n") +
+                 said);
+    QCOMPARE(s.state().Waiting, quint8(0)); // no probe is out
+    QCOMPARE(s.timer2->interval(), echo ? 50 : 0);
+
+    // Once the port takes texts again, the next tick sends.
+    s.port->setRefusing(false);
+    if (echo) {
+        s.port->feed("AB\r");
+        s.timer2->fire();
+    } else {
+        s.timer1->fire();
+        QCOMPARE(s.state().Waiting, quint8(1));
+    }
+    QCOMPARE(s.port->written(), QByteArray("AB\r"));
 }
 
 QTEST_MAIN(TestFeedbackCheck)

@@ -79,6 +79,8 @@ private slots:
     void openWithDefaults();
     void openPassesTypedValuesThrough();
     void sendTransmitsUnescapedTextAndEntersFeedbackMode();
+    void refusedSendIsSaidAfterTheReceiveBoxAndStartsNothing_data();
+    void refusedSendIsSaidAfterTheReceiveBoxAndStartsNothing();
     void receiveShowsEscapedArrivalsAndEntersEchoMode();
     void receiveHoldsASplitDoubleByteCharacter();
     void closeReturnsToClosedStateAndKeepsMode();
@@ -91,6 +93,7 @@ private slots:
     void realOpenFailsOnMissingDevice();
     void realOpenFailsOnBusyDeviceAndLeavesHolderAlone();
     void realSendPutsBytesOnTheLine();
+    void realSendsBeyondTheBoundAreRefusedWhole();
     void realReceiveShowsBracketedCodes();
     void realReceiveJoinsASplitDoubleByteCharacter();
     void realCloseAndReopen();
@@ -194,6 +197,46 @@ void TestPortControl::sendTransmitsUnescapedTextAndEntersFeedbackMode()
     f.c().Text2->setPlainText(QStringLiteral("あ\nB"));
     f.form->portControl().click(PortControl::Send);
     QCOMPARE(f.port->written(), QByteArray("\x82\xa0\r\nB"));
+}
+
+void TestPortControl::refusedSendIsSaidAfterTheReceiveBoxAndStartsNothing_data()
+{
+    QTest::addColumn<QString>("shown"); // in the receive box before the click
+
+    QTest::newRow("receive box with lines") << QStringLiteral("earlier[13]\r\nlines");
+    QTest::newRow("receive box ending in a line break") << QStringLiteral("earlier\r\n");
+    QTest::newRow("empty receive box") << QString();
+}
+
+void TestPortControl::refusedSendIsSaidAfterTheReceiveBoxAndStartsNothing()
+{
+    QFETCH(QString, shown);
+
+    FakeForm f;
+    f.form->portControl().click(PortControl::Open);
+    f.state().Mode = 2;
+    f.state().Stats = {1, 2, 3, 4, 5, 6};
+    Controls::setBoxText(f.c().Text2, QStringLiteral("A[13]"));
+    Controls::setBoxText(f.c().Text3, shown);
+    f.port->setRefusing(true);
+
+    f.form->portControl().click(PortControl::Send);
+    const QString said = PortControl::sendRefusedMessage();
+    const QString once = shown.isEmpty() ? said : shown + QStringLiteral("\r\n") + said;
+    QCOMPARE(Controls::boxText(f.c().Text3), once);
+    QCOMPARE(f.port->written(), QByteArray());
+    QCOMPARE(f.state().Mode, qint16(2));
+    const std::array<float, 6> untouched = {1, 2, 3, 4, 5, 6};
+    QCOMPARE(f.state().Stats, untouched);
+
+    // Each click that is refused says so.
+    f.form->portControl().click(PortControl::Send);
+    QCOMPARE(Controls::boxText(f.c().Text3), once + QStringLiteral("\r\n") + said);
+
+    f.port->setRefusing(false);
+    f.form->portControl().click(PortControl::Send);
+    QCOMPARE(f.port->written(), QByteArray("A\r"));
+    QCOMPARE(f.state().Mode, qint16(1));
 }
 
 void TestPortControl::receiveShowsEscapedArrivalsAndEntersEchoMode()
@@ -383,6 +426,48 @@ void TestPortControl::realSendPutsBytesOnTheLine()
     QCOMPARE(f.form->state().Mode, qint16(1));
     // Nothing more than those two bytes.
     QCOMPARE(pty.readFor(100), QByteArray());
+}
+
+void TestPortControl::realSendsBeyondTheBoundAreRefusedWhole()
+{
+    PortFolder folder;
+    PtyPair pty; // the far end reads nothing until the end
+    QVERIFY2(pty.isValid(), qPrintable(pty.error()));
+    QVERIFY(folder.map(1, pty.slavePath()));
+
+    RealForm f;
+    f.c().Combo1[4]->setCurrentIndex(0); // no handshaking: every byte is data
+    f.port->setWriteBufferLimit(64 * 1024);
+    f.click(PortControl::Open);
+    QVERIFY2(f.port->isOpen(), qPrintable(f.port->errorString()));
+    Controls::setBoxText(f.c().Text3, QStringLiteral("earlier"));
+
+    // Sends of 16 KiB, told apart by number and letter, until one is refused.
+    QByteArray taken;
+    QString refusedText;
+    for (int i = 0; i < 100 && refusedText.isEmpty(); ++i) {
+        QString text = QStringLiteral("<%1>").arg(i);
+        text += QString(16 * 1024 - text.size(), QChar(u'a' + i % 26));
+        Controls::setBoxText(f.c().Text2, text);
+        f.click(PortControl::Send);
+        if (Controls::boxText(f.c().Text3).contains(PortControl::sendRefusedMessage()))
+            refusedText = text;
+        else
+            taken += text.toLatin1();
+    }
+    QVERIFY2(!refusedText.isEmpty(), "no send was refused");
+    QVERIFY(!taken.isEmpty());
+    QCOMPARE(Controls::boxText(f.c().Text3),
+             QStringLiteral("earlier\r\n") + PortControl::sendRefusedMessage());
+
+    // The far end gets every send taken, whole and in order, and nothing of
+    // the refused one; then sends go out again.
+    QByteArray received = pty.read(int(taken.size()), kWaitMs);
+    received += pty.readFor(100);
+    QCOMPARE(received.size(), taken.size());
+    QVERIFY(received == taken);
+    f.click(PortControl::Send);
+    QCOMPARE(pty.read(int(refusedText.size()), kWaitMs), refusedText.toLatin1());
 }
 
 void TestPortControl::realReceiveShowsBracketedCodes()

@@ -32,6 +32,8 @@ struct Controls {
     // and write them; the widgets themselves use LF.
     static QString boxText(const QPlainTextEdit *box);
     static void setBoxText(QPlainTextEdit *box, QString text);
+    // Adds `line` as a line of its own after what the box holds.
+    static void appendBoxLine(QPlainTextEdit *box, const QString &line);
 
     // The selected position of an editable combo box: the item whose text the
     // box shows, or -1 when the shown text is not one of the items.

@@ -4,6 +4,7 @@
 #include "Controls.h"
 #include "NumberText.h"
 #include "PlmMod1.h"
+#include "PortControl.h"
 #include "SerialPort.h"
 #include "Timer.h"
 #include "WindowState.h"
@@ -86,7 +87,12 @@ void FeedbackCheck::probe()
     }
     if (state_.Mode != 1 || state_.Waiting != 0)
         return;
-    port_.output(PlmMod1::UnescapeCodes(Controls::boxText(controls_.Text2)));
+    if (port_.output(PlmMod1::UnescapeCodes(Controls::boxText(controls_.Text2))) ==
+        SerialPort::Output::Refused) {
+        // Nothing went out: no probe is outstanding, and the next tick tries again.
+        PortControl::showSendRefused(controls_.Text3, true);
+        return;
+    }
     state_.SendTime = clock_.now();
     state_.Waiting = 1;
     pollTimer_.setInterval(static_cast<int>(kPollInterval.count()));
@@ -177,6 +183,8 @@ void FeedbackCheck::pollEcho()
     if (state_.RxBuffer.size() >= n && QStringView(state_.RxBuffer).left(n) == expected) {
         Controls::setBoxText(controls_.Text3, rx);
         state_.RxBuffer.clear();
-        port_.output(PlmMod1::UnescapeCodes(Controls::boxText(controls_.Text2)));
+        if (port_.output(PlmMod1::UnescapeCodes(Controls::boxText(controls_.Text2))) ==
+            SerialPort::Output::Refused)
+            PortControl::showSendRefused(controls_.Text3, true);
     }
 }

@@ -4,6 +4,7 @@
 #include "Clock.h"
 #include "FeedbackCheck.h"
 #include "FileCommands.h"
+#include "LongLineBox.h"
 #include "PortControl.h"
 #include "PortHints.h"
 #include "PortLocator.h"
@@ -130,7 +131,7 @@ QComboBox *makeCombo(QWidget *parent, int index, Twips t)
 
 QPlainTextEdit *makeBox(QWidget *parent, const QString &name, Twips t)
 {
-    auto *box = make<QPlainTextEdit>(parent, name, t);
+    auto *box = make<LongLineBox>(parent, name, t);
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     box->setTabChangesFocus(true);
     return box;

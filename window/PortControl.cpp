@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextDocument>
 
 #include <utility>
 
@@ -39,6 +41,18 @@ QString PortControl::openFailedMessage()
 QString PortControl::lostMessage(int portNumber)
 {
     return QStringLiteral("ポート%1との接続が切れました").arg(portNumber);
+}
+
+QString PortControl::sendRefusedMessage()
+{
+    return QStringLiteral("送信できませんでした：未送信のデータが多すぎます");
+}
+
+void PortControl::showSendRefused(QPlainTextEdit *receiveBox, bool once)
+{
+    if (once && receiveBox->document()->lastBlock().text() == sendRefusedMessage())
+        return;
+    Controls::appendBoxLine(receiveBox, sendRefusedMessage());
 }
 
 void PortControl::click(int index)
@@ -90,7 +104,13 @@ bool PortControl::open()
 
 void PortControl::send()
 {
-    port_.output(PlmMod1::UnescapeCodes(Controls::boxText(controls_.Text2)));
+    const SerialPort::Output sent =
+        port_.output(PlmMod1::UnescapeCodes(Controls::boxText(controls_.Text2)));
+    if (sent == SerialPort::Output::Refused) {
+        // Nothing went out, so nothing starts: the figures and the mode stay.
+        showSendRefused(controls_.Text3);
+        return;
+    }
     state_.resetStats();
     state_.Mode = 1;
 }

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+class QPlainTextEdit;
 class SerialPort;
 struct Controls;
 struct WindowState;
@@ -25,6 +26,13 @@ public:
     static QString openFailedMessage();
     // Shown in the receive box when an open port is lost.
     static QString lostMessage(int portNumber);
+    // Added to the receive box when the port refuses a send: too much waits
+    // unsent already (see SerialPort::output).
+    static QString sendRefusedMessage();
+    // Adds sendRefusedMessage() as a line after what the receive box holds.
+    // A send a timer repeats tick after tick says it once: with `once`, a
+    // box whose last line says it already is left as it is.
+    static void showSendRefused(QPlainTextEdit *receiveBox, bool once = false);
 
 private:
     bool open();
