@@ -61,20 +61,24 @@ void TestLongLineBox::pasteKeepsTheTextInPieces_data()
     QTest::addColumn<QString>("before");
     QTest::addColumn<int>("at");
     QTest::addColumn<QString>("pasted");
+    QTest::addColumn<bool>("dropped"); // inside a larger edit, as a drop is
 
     const QString megabyte = repeated(QStringLiteral("ABC[13]あいう"), 1024 * 1024);
     const QString line9000 = repeated(QStringLiteral("0123456789"), 9000);
-    QTest::newRow("megabyte line into an empty box") << QString() << 0 << megabyte;
+    QTest::newRow("megabyte line into an empty box") << QString() << 0 << megabyte << false;
     QTest::newRow("long line after text on the cursor's line")
-        << QStringLiteral("head") << 4 << line9000;
-    QTest::newRow("long line into the middle of a long line") << line9000 << 5000 << line9000;
+        << QStringLiteral("head") << 4 << line9000 << false;
+    QTest::newRow("long line into the middle of a long line")
+        << line9000 << 5000 << line9000 << false;
     QTest::newRow("lines ending in CR LF, LF and CR, one of them long")
         << QStringLiteral("top\r\nend") << 5
-        << QStringLiteral("a\r\n") + line9000 + QStringLiteral("\nb\rc");
+        << QStringLiteral("a\r\n") + line9000 + QStringLiteral("\nb\rc") << false;
     QTest::newRow("short text between lines")
-        << QStringLiteral("top\r\nend") << 3 << QStringLiteral("[2]X[3]");
+        << QStringLiteral("top\r\nend") << 3 << QStringLiteral("[2]X[3]") << false;
     QTest::newRow("surrogate pairs across every cut")
-        << QString() << 0 << repeated(QString::fromUcs4(U"x\U0001F600"), 3 * 7000);
+        << QString() << 0 << repeated(QString::fromUcs4(U"x\U0001F600"), 3 * 7000) << false;
+    QTest::newRow("long line dropped into the middle of a long line")
+        << line9000 << 5000 << line9000 << true;
 }
 
 void TestLongLineBox::pasteKeepsTheTextInPieces()
@@ -82,6 +86,7 @@ void TestLongLineBox::pasteKeepsTheTextInPieces()
     QFETCH(QString, before);
     QFETCH(int, at);
     QFETCH(QString, pasted);
+    QFETCH(bool, dropped);
 
     LongLineBox box;
     Controls::setBoxText(&box, before);
@@ -90,7 +95,14 @@ void TestLongLineBox::pasteKeepsTheTextInPieces()
     box.setTextCursor(cursor);
     QGuiApplication::clipboard()->setText(pasted);
     QCOMPARE(QGuiApplication::clipboard()->text(), pasted);
-    box.paste();
+    if (dropped) {
+        QTextCursor drop(box.document());
+        drop.beginEditBlock();
+        box.paste();
+        drop.endEditBlock();
+    } else {
+        box.paste();
+    }
 
     const QString expected = before.left(at) + asTheBoxReadsIt(pasted) + before.mid(at);
     QCOMPARE(Controls::boxText(&box).size(), expected.size());

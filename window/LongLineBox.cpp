@@ -19,6 +19,11 @@ void LongLineBox::insertFromMimeData(const QMimeData *source)
     QString text = source->text();
     if (text.isEmpty())
         return;
+    // A drop runs this inside an edit of its own, which the document
+    // reports only when it ends: the joins wait for that report.
+    bool reported = false;
+    const QMetaObject::Connection watch =
+        connect(document(), &QTextDocument::contentsChange, this, [&reported] { reported = true; });
     QTextCursor cursor = textCursor();
     cursor.beginEditBlock();
     cursor.removeSelectedText();
@@ -27,10 +32,10 @@ void LongLineBox::insertFromMimeData(const QMimeData *source)
     QList<int> joins = SoftBreaks::cut(text, cursor.positionInBlock());
     cursor.insertText(text);
     cursor.endEditBlock();
-    // Recorded once the box has taken the text in, at their place in it.
+    disconnect(watch);
     for (int &join : joins)
         join += at;
-    SoftBreaks::add(document(), joins);
+    SoftBreaks::add(document(), joins, !reported);
     setTextCursor(cursor);
     ensureCursorVisible();
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -98,20 +99,19 @@ const SoftBreaks *SoftBreaks::of(const QTextDocument *document)
     return document->findChild<const SoftBreaks *>(QString(), Qt::FindDirectChildrenOnly);
 }
 
-void SoftBreaks::add(QTextDocument *document, const QList<int> &positions)
+void SoftBreaks::add(QTextDocument *document, const QList<int> &positions, bool afterChange)
 {
     if (positions.isEmpty())
         return;
     auto *joins = const_cast<SoftBreaks *>(of(document));
-    if (!joins) {
-        new SoftBreaks(document, positions);
-        return;
-    }
+    if (!joins)
+        joins = new SoftBreaks(document, {});
+    QList<int> &into = afterChange ? joins->pending_ : joins->positions_;
     QList<int> merged;
-    merged.reserve(joins->positions_.size() + positions.size());
-    std::set_union(joins->positions_.cbegin(), joins->positions_.cend(), positions.cbegin(),
-                   positions.cend(), std::back_inserter(merged));
-    joins->positions_ = std::move(merged);
+    merged.reserve(into.size() + positions.size());
+    std::set_union(into.cbegin(), into.cend(), positions.cbegin(), positions.cend(),
+                   std::back_inserter(merged));
+    into = std::move(merged);
 }
 
 bool SoftBreaks::contains(int position) const
@@ -164,6 +164,11 @@ void SoftBreaks::onContentsChange(int position, int removed, int added)
         if (removed_.size() == kRemembered)
             removed_.removeFirst();
         removed_.append({position, removed, std::move(gone)});
+    }
+    if (!pending_.isEmpty()) {
+        kept += std::exchange(pending_, {});
+        std::sort(kept.begin(), kept.end());
+        kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
     }
     positions_ = std::move(kept);
 }

@@ -33,8 +33,11 @@ public:
     // The joins of `document`, if it has any.
     static const SoftBreaks *of(const QTextDocument *document);
 
-    // Makes the separators at `positions` (ascending) joins too.
-    static void add(QTextDocument *document, const QList<int> &positions);
+    // Makes the separators at `positions` (ascending) joins too. With
+    // `afterChange`, the edit that put them there is still open (a drop is
+    // one edit with the paste inside it): they count once the document has
+    // reported that edit, at the positions given.
+    static void add(QTextDocument *document, const QList<int> &positions, bool afterChange = false);
 
     bool contains(int position) const;
 
@@ -53,4 +56,5 @@ private:
     QTextDocument *document_;
     QList<int> positions_;
     QList<Removed> removed_; // the latest last
+    QList<int> pending_;     // joins of an edit not yet reported
 };
