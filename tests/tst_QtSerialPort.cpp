@@ -1,6 +1,7 @@
 #include "PortFolder.h"
 #include "PtyPair.h"
 #include "QtSerialPort.h"
+#include "ScratchFiles.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -317,9 +318,11 @@ void QtSerialPortTest::openIsRefusedWhileAnotherProgramHoldsTheDevice_data()
         << holder << QStringList{"copy", QString::number(kPort)} << true << true;
     QTest::newRow("a serial tool holding an flock on it")
         << holder << QStringList{"flock", "DEVICE"} << true << false;
-    // -o: the lock stays with flock itself, not the command it runs.
+    // The shell opens the device, util-linux flock locks it, and the shell
+    // becomes sleep, left the only process holding it (once it is sleep).
     QTest::newRow("util-linux flock on it")
-        << QStringLiteral("flock") << QStringList{"-x", "-o", "DEVICE", "sleep", "120"} << false
+        << QStringLiteral("sh")
+        << QStringList{"-c", "exec 9<>\"$0\" && flock -x 9 && exec sleep 120", "DEVICE"} << false
         << false;
 }
 
@@ -351,6 +354,11 @@ void QtSerialPortTest::openIsRefusedWhileAnotherProgramHoldsTheDevice()
         QCOMPARE(holder.readLine().trimmed(), QByteArray("ready"));
     }
     QTRY_VERIFY_WITH_TIMEOUT(lockedByFlock(device), kWaitMs);
+    if (program == u"sh") {
+        const QString comm = QStringLiteral("/proc/%1/comm").arg(holder.processId());
+        QTRY_COMPARE_WITH_TIMEOUT(ScratchFiles::fileBytes(comm).trimmed(), QByteArray("sleep"),
+                                  kWaitMs);
+    }
     const QString lockPath = serialLockFileFor(device);
     if (lockFile) {
         QVERIFY2(!lockPath.isEmpty(), "the holder keeps no lock file");
