@@ -5,7 +5,8 @@
 // stall of the window's thread around each Send click (the gaps between the
 // ticks of a 1 ms timer), first for a text the port takes, then for the
 // 10 MB text, and where a click's time goes. Then the main thread's CPU
-// while the focused send box holds the pasted line and its cursor blinks.
+// while the focused send box holds the pasted line and its cursor blinks,
+// and the same for a plain text box of the same size, for reference.
 //
 //   bench_send [characters]      (default 10,000,000)
 #include "Cp932.h"
@@ -132,6 +133,24 @@ double paste(QPlainTextEdit *box, const QString &text)
     return double(clock.nsecsElapsed()) / 1e6;
 }
 
+// The main thread's CPU, in percent of a core, while `box` in `window` has
+// the focus and its cursor blinks; -1 when it cannot take the focus.
+double blinkingCpuPercent(QWidget *window, QPlainTextEdit *box)
+{
+    window->activateWindow();
+    box->setFocus();
+    if (!QTest::qWaitForWindowActive(window) || !box->hasFocus()) {
+        std::fprintf(stderr, "bench_send: the box cannot take the focus\n");
+        return -1;
+    }
+    QTest::qWait(500);
+    const double cpuStart = clockSeconds(CLOCK_THREAD_CPUTIME_ID);
+    const double wallStart = clockSeconds(CLOCK_MONOTONIC);
+    QTest::qWait(kBlinkSeconds * 1000);
+    return (clockSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuStart) /
+           (clockSeconds(CLOCK_MONOTONIC) - wallStart) * 100.0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -221,22 +240,26 @@ int main(int argc, char *argv[])
                 "(encode, when taken, %.1f ms)\n",
                 steps.boxMs, steps.unescapeMs, steps.measureMs, steps.encodeMs);
 
-    // The box with the pasted line, focused, its cursor blinking.
-    station.form->activateWindow();
-    sendBox->setFocus();
-    if (!QTest::qWaitForWindowActive(station.form.get()) || !sendBox->hasFocus()) {
-        std::fprintf(stderr, "bench_send: the send box cannot take the focus\n");
+    // The box with the pasted line, focused, its cursor blinking; then, for
+    // reference, a plain box of the same size and font with the same line
+    // pasted, which holds it as one block.
+    const double blinkPercent = blinkingCpuPercent(station.form.get(), sendBox);
+    if (blinkPercent < 0)
         return 1;
-    }
-    QTest::qWait(500);
-    const double cpuStart = clockSeconds(CLOCK_THREAD_CPUTIME_ID);
-    const double wallStart = clockSeconds(CLOCK_MONOTONIC);
-    QTest::qWait(kBlinkSeconds * 1000);
-    const double blinkPercent = (clockSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuStart) /
-                                (clockSeconds(CLOCK_MONOTONIC) - wallStart) * 100.0;
     std::printf("focused send box holding it, cursor blinking: %.2f %% of a core on the main "
                 "thread over %d s\n",
                 blinkPercent, kBlinkSeconds);
+    station.form->hide();
+    QPlainTextEdit plain;
+    plain.setFont(sendBox->font());
+    plain.resize(sendBox->size());
+    plain.show();
+    const double plainPasteMs = paste(&plain, large);
+    const double plainBlinkPercent = blinkingCpuPercent(&plain, &plain);
+    if (plainBlinkPercent < 0)
+        return 1;
+    std::printf("plain box of the same size: pasted in %.1f ms, cursor blinking: %.2f %%\n",
+                plainPasteMs, plainBlinkPercent);
 
     const QString mb = QString::number(double(large.size()) / 1e6, 'g', 3);
     Summary::print(QStringLiteral("Send click of a %1 MB text, longest stall of %2 (refused)")
@@ -253,11 +276,15 @@ int main(int argc, char *argv[])
                    Summary::number(longestTaken, 1, QStringLiteral("ms")),
                    QStringLiteral("<= %1 ms").arg(kStallTargetMs), QString(),
                    Summary::judge(longestTaken <= kStallTargetMs));
-    Summary::print(QStringLiteral("pasting a %1 MB line into the send box").arg(mb),
-                   Summary::number(pasteMs, 1, QStringLiteral("ms")), QString(), QString(),
-                   Summary::Status::NoTarget);
+    Summary::print(
+        QStringLiteral("pasting a %1 MB line into the send box").arg(mb),
+        Summary::number(pasteMs, 1, QStringLiteral("ms")), QString(),
+        QStringLiteral("plain box %1").arg(Summary::number(plainPasteMs, 1, QStringLiteral("ms"))),
+        Summary::Status::NoTarget);
     Summary::print(QStringLiteral("send box holding it, focused, cursor blinking: main-thread CPU"),
-                   Summary::number(blinkPercent, 2, QStringLiteral("%")), QString(), QString(),
+                   Summary::number(blinkPercent, 2, QStringLiteral("%")), QString(),
+                   QStringLiteral("plain box %1")
+                       .arg(Summary::number(plainBlinkPercent, 2, QStringLiteral("%"))),
                    Summary::Status::NoTarget);
     return 0;
 }
