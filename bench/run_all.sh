@@ -43,6 +43,7 @@ run bench_codec "$BUILD_DIR/bench/bench_codec"
 run startup "$HERE/startup.sh" "$BUILD_DIR" 10
 run bench_idle "$BUILD_DIR/bench/bench_idle" "$IDLE_SECONDS"
 run bench_burst "$BUILD_DIR/bench/bench_burst"
+run bench_send "$BUILD_DIR/bench/bench_send"
 run bench_loopback "$BUILD_DIR/bench/bench_loopback"
 run bench_cli "$BUILD_DIR/bench/bench_cli" "$BUILD_DIR/commcheck-cli"
 

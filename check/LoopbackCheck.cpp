@@ -65,7 +65,11 @@ void LoopbackCheck::forgetReceived()
 
 void LoopbackCheck::sendOnce()
 {
-    port_.output(PlmMod1::UnescapeCodes(sendText()));
+    if (port_.output(PlmMod1::UnescapeCodes(sendText())) == SerialPort::Output::Refused) {
+        // Nothing went out, so nothing starts: the figures and the mode stay.
+        emit sendRefused(false);
+        return;
+    }
     beginRun();
 }
 
@@ -131,7 +135,11 @@ void LoopbackCheck::probe()
     }
     if (mode_ != Mode::Feedback || waiting_)
         return;
-    port_.output(PlmMod1::UnescapeCodes(sendText()));
+    if (port_.output(PlmMod1::UnescapeCodes(sendText())) == SerialPort::Output::Refused) {
+        // Nothing went out: no probe is outstanding, and the next tick tries again.
+        emit sendRefused(true);
+        return;
+    }
     sendTime_ = clock_.now();
     waiting_ = true;
     ++sequence_;
@@ -245,7 +253,9 @@ void LoopbackCheck::pollEcho()
     if (rxBuffer_.size() >= n && QStringView(rxBuffer_).left(n) == expected) {
         emit replyShown(rx);
         rxBuffer_.clear();
-        port_.output(PlmMod1::UnescapeCodes(sendText()));
-        emit answered(rx);
+        if (port_.output(PlmMod1::UnescapeCodes(sendText())) == SerialPort::Output::Refused)
+            emit sendRefused(true);
+        else
+            emit answered(rx);
     }
 }

@@ -87,6 +87,10 @@ signals:
     void exchangeCompleted(const Exchange &exchange);
     // The answering station sent its text back on this arrival.
     void answered(const QString &escaped);
+    // The port refused a text: too much waits unsent (the line is held).
+    // Nothing of it went out. `byTimer`: a probe or an answer, tried again
+    // at the next tick; else the send click's.
+    void sendRefused(bool byTimer);
 
 private:
     QString sendText() const;

@@ -100,7 +100,11 @@ int CliProgram::run(const QStringList &arguments)
         return runUntilFinished(run, stops, [&run](const QString &) { run.stop(); });
     }
     case Command::Send:
-        port.output(PlmMod1::UnescapeCodes(options.text));
+        if (port.output(PlmMod1::UnescapeCodes(options.text)) != SerialPort::Output::Taken) {
+            Console::write(err_, QStringLiteral("commcheck-cli: the port did not take the text\n"));
+            session.close();
+            return ExitFaults;
+        }
         session.close();
         return ExitOk;
     }

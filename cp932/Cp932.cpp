@@ -192,6 +192,24 @@ QByteArray encode(QStringView text)
     return bytes;
 }
 
+qsizetype encodedSize(QStringView text)
+{
+    const ReverseMap &map = reverseMap();
+    qsizetype size = 0;
+    const char16_t *p = text.utf16();
+    const char16_t *const end = p + text.size();
+    while (p < end) {
+        const char16_t unit = *p++;
+        if (isHighSurrogate(unit) && p < end && isLowSurrogate(*p)) {
+            ++size; // '?'
+            ++p;
+            continue;
+        }
+        size += map[unit] > 0xFF ? 2 : 1;
+    }
+    return size;
+}
+
 qint16 codeAt(QStringView text, qsizetype i, qsizetype *length)
 {
     Q_ASSERT(i >= 0 && i < text.size());

@@ -36,6 +36,9 @@ qsizetype decodeTo(QByteArrayView bytes, char16_t *out, bool *endsInLead = nullp
 // Encodes text; characters without a code page 932 form become '?'.
 QByteArray encode(QStringView text);
 
+// How many bytes encode(text) gives, found without making them.
+qsizetype encodedSize(QStringView text);
+
 // The code of the character at text[i] as a signed 16-bit value: single-byte
 // characters give 0..255, double-byte ones lead*256+trail as a signed 16-bit
 // number (always negative). A character without a code page 932 form has the

@@ -18,17 +18,36 @@ QString realPathOf(const QString &device)
     return real.isEmpty() ? device : real;
 }
 
+// An entry names one device path on its first line; no path is longer than
+// this, and reading no further keeps a mistaken entry (a large file copied
+// into the folder) from costing time or memory.
+constexpr qint64 kLongestEntryLine = 4096;
+
+// The entry's first line, or an empty string when the file cannot be read or
+// its first line is longer than any device path.
 QString firstLineOf(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (!file.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromLocal8Bit(file.readLine()).trimmed();
+    const QByteArray head = file.read(kLongestEntryLine + 1);
+    qsizetype end = head.indexOf('\n');
+    if (end < 0) {
+        if (head.size() > kLongestEntryLine)
+            return {};
+        end = head.size();
+    }
+    return QString::fromLocal8Bit(head.left(end)).trimmed();
 }
 
 } // namespace
 
 namespace PortLocator {
+
+bool isPortNumber(int number)
+{
+    return number >= kFirstPort && number <= kLastPort;
+}
 
 QString portFolder()
 {
@@ -46,7 +65,7 @@ QList<int> folderNumbers()
         bool ok = false;
         const int number = entry.mid(3).toInt(&ok);
         // "com01" is not an entry the program would look for.
-        if (ok && number >= 1 && entry == QStringLiteral("com%1").arg(number))
+        if (ok && isPortNumber(number) && entry == QStringLiteral("com%1").arg(number))
             numbers << number;
     }
     std::sort(numbers.begin(), numbers.end());
@@ -55,7 +74,7 @@ QList<int> folderNumbers()
 
 QString deviceFor(int number)
 {
-    if (number < 1)
+    if (!isPortNumber(number))
         return {};
 
     const QFileInfo entry(portFolder() + QStringLiteral("/com") + QString::number(number));
@@ -67,7 +86,7 @@ QString deviceFor(int number)
         // An entry that names nothing still overrides the system's port: the
         // user took this number over, and guessing a device would be wrong.
         const QString device = firstLineOf(entry.filePath());
-        return device.isEmpty() ? QString() : realPathOf(device);
+        return device.isEmpty() ? QString() : realPathOf(entryDevice(entry.path(), device));
     }
     return systemDeviceFor(number);
 }

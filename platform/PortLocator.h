@@ -9,8 +9,15 @@
 // /dev/serial/by-id/usb-...), or a file whose first line names it. Port N is
 // then that device, resolved to its real path so that the lock taken on it
 // matches other programs'. Without an entry, port N is the system's own N-th
-// port: /dev/ttyS(N-1) on Linux, COMN on Windows. Numbers below 1 name no port.
+// port: /dev/ttyS(N-1) on Linux, COMN on Windows. Port numbers run from 1 to
+// 32767, what the port number box takes (a 16-bit signed number above 0).
 namespace PortLocator {
+
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 32767;
+
+// Whether `number` can name a port at all.
+bool isPortNumber(int number);
 
 // The port folder (it need not exist).
 QString portFolder();
@@ -18,7 +25,12 @@ QString portFolder();
 // The device for port `number`, or an empty string when it names none.
 QString deviceFor(int number);
 
-// The system's own device for `number` (>= 1), ignoring the port folder.
+// The device an entry file of `portFolder` names with `text`, its first line:
+// a relative path is taken from the port folder (on Windows a bare device
+// name such as COM3 stays as it is).
+QString entryDevice(const QString &portFolder, const QString &text);
+
+// The system's own device for `number`, ignoring the port folder.
 QString systemDeviceFor(int number);
 
 // The number the system's own numbering gives `device`, or 0 when it gives

@@ -6,9 +6,16 @@
 
 namespace PortLocator {
 
+QString entryDevice(const QString &portFolder, const QString &text)
+{
+    // Wherever the program was started, a relative path in an entry means
+    // the same device.
+    return QDir(portFolder).absoluteFilePath(text);
+}
+
 QString systemDeviceFor(int number)
 {
-    if (number < 1)
+    if (!isPortNumber(number))
         return {};
     // The system counts its ports from 0, the window from 1.
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);

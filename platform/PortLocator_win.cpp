@@ -1,12 +1,22 @@
 #include "PortLocator.h"
 
+#include <QDir>
 #include <QRegularExpression>
 
 namespace PortLocator {
 
+QString entryDevice(const QString &portFolder, const QString &text)
+{
+    // "COM3" is a device name, not a file beside the entry; a path is taken
+    // from the port folder when it is relative, wherever the program runs.
+    if (!text.contains(u'/') && !text.contains(u'\\'))
+        return text;
+    return QDir(portFolder).absoluteFilePath(text);
+}
+
 QString systemDeviceFor(int number)
 {
-    if (number < 1)
+    if (!isPortNumber(number))
         return {};
     return QStringLiteral("COM%1").arg(number);
 }

@@ -47,6 +47,9 @@ PortSurvey PortSurvey::from(const QList<SerialDevice> &devices, const QMap<int, 
     PortSurvey survey;
     QStringList namedPaths;
     for (auto it = folder.cbegin(); it != folder.cend(); ++it) {
+        // The hint lists only numbers the port number box can open.
+        if (!PortLocator::isPortNumber(it.key()))
+            continue;
         Named entry{it.key(), it.value(), true, describe(findDevice(devices, it.value()))};
         if (!it.value().isEmpty() && deviceExists(it.value())) {
             survey.named << entry;
@@ -59,7 +62,7 @@ PortSurvey PortSurvey::from(const QList<SerialDevice> &devices, const QMap<int, 
         if (namedPaths.contains(device.path))
             continue;
         const int number = PortLocator::systemNumberFor(device.path);
-        if (number >= 1 && !folder.contains(number)) {
+        if (PortLocator::isPortNumber(number) && !folder.contains(number)) {
             survey.named << Named{number, device.path, false, describe(&device)};
             namedPaths << device.path;
         } else {

@@ -4,7 +4,6 @@
 #include "PortLocator.h"
 #include "SerialTuning.h"
 
-#include <QDeadlineTimer>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -141,8 +140,11 @@ bool QtSerialPort::open()
         error_ = QStringLiteral("port %1 names no device").arg(number_);
         return false;
     }
-    if (SerialTuning::isHeldExclusively(device)) {
-        error_ = QStringLiteral("%1 is in use by another program").arg(device);
+    // Before QSerialPort opens it, which sets the line up at once: a device
+    // another program holds keeps that program's settings.
+    QString why;
+    if (!lock_.take(device, &why)) {
+        error_ = why;
         return false;
     }
 
@@ -151,12 +153,14 @@ bool QtSerialPort::open()
     serial_.setReadBufferSize(readBufferLimit_);
     if (!serial_.open(QIODevice::ReadWrite)) {
         error_ = openFailure(serial_, device);
+        lock_.release();
         return false;
     }
+    SerialTuning::dropExclusiveMode(nativeHandle(serial_.handle()));
 
-    QString why;
     if (!configure(&why)) {
         serial_.close();
+        lock_.release();
         error_ = QStringLiteral("%1 refused the settings %2 with handshaking %3: %4")
                      .arg(device, line_.toString())
                      .arg(handshaking_)
@@ -220,35 +224,45 @@ void QtSerialPort::releaseDevice()
     releasePending_ = false;
     if (serial_.isOpen())
         serial_.close();
+    lock_.release();
 }
 
-void QtSerialPort::output(const QString &text)
+SerialPort::Output QtSerialPort::output(const QString &text)
 {
     if (state_ != State::Open)
-        return;
+        return Output::Closed;
+    // Decided before anything is sent: a text goes out whole or not at all.
+    // A text that might not fit is measured before it is encoded, so that a
+    // large one refused costs no more than it must.
+    const qint64 waiting = serial_.bytesToWrite();
+    const qint64 room = std::max<qint64>(writeBufferLimit_ - waiting, 0);
+    if (2 * text.size() > room && Cp932::encodedSize(text) > room)
+        return Output::Refused;
     const QByteArray bytes = Cp932::encode(text);
     if (bytes.isEmpty())
-        return;
+        return Output::Taken;
     // Straight to the device while nothing waits in QSerialPort's buffer:
     // one system call, where QSerialPort's own way costs its write notifier,
     // a wait and a wake-up of the event loop for every text sent.
     qint64 sent = 0;
-    if (serial_.bytesToWrite() == 0)
+    if (waiting == 0)
         sent = SerialTuning::writeAvailable(nativeHandle(serial_.handle()), bytes.constData(),
                                             bytes.size());
-    if (sent == bytes.size())
-        return;
-    serial_.write(bytes.constData() + sent, bytes.size() - sent);
-
-    // write() only fills QSerialPort's buffer, which its notifier empties when
-    // the event loop next runs; the caller expects the bytes on their way when
-    // this returns. A line held up by flow control keeps the rest buffered
-    // rather than freezing the window: it follows as the line frees up.
-    const QDeadlineTimer deadline(kHandOverLimit);
-    while (state_ == State::Open && serial_.bytesToWrite() > 0 && !deadline.hasExpired()) {
-        if (!serial_.waitForBytesWritten(int(deadline.remainingTime())))
-            break;
+    // What the system did not take waits in QSerialPort's buffer, whose
+    // notifier hands it on as the line frees up. Waiting for that here would
+    // freeze the window for as long as the line is held.
+    if (sent < bytes.size()) {
+        serial_.write(bytes.constData() + sent, bytes.size() - sent);
+        // One look without waiting, so that a device that is gone (an
+        // adapter pulled out) shows at the send that finds it.
+        serial_.waitForBytesWritten(0);
     }
+    return Output::Taken;
+}
+
+void QtSerialPort::setWriteBufferLimit(qint64 bytes)
+{
+    writeBufferLimit_ = std::max<qint64>(bytes, 1);
 }
 
 void QtSerialPort::setReadBufferLimit(qint64 bytes)

@@ -1,12 +1,11 @@
 #pragma once
 
 #include "Cp932Decoder.h"
+#include "DeviceLock.h"
 #include "LineSettings.h"
 #include "SerialPort.h"
 
 #include <QSerialPort>
-
-#include <chrono>
 
 // The real serial line, over QSerialPort. Settings QSerialPort cannot make
 // (RTS/CTS together with XON/XOFF) and the check that the device took every
@@ -31,21 +30,22 @@ public:
     void close() override;
     bool isOpen() const override { return state_ == State::Open; }
 
-    void output(const QString &text) override;
+    Output output(const QString &text) override;
     QString input() override;
 
     QString errorString() const override { return error_; }
-
-    // How long output() waits for a stalled line (flow control holding it, or
-    // a far end that reads nothing) before it leaves the rest to be sent in
-    // the background.
-    static constexpr std::chrono::milliseconds kHandOverLimit{1000};
 
     // The most received bytes kept between two reads. Beyond it the port
     // leaves further bytes to the system's own buffer (and the line's flow
     // control), as a UART does, so an open port nobody reads stays small.
     static constexpr qint64 kReadBufferLimit = 8 * 1024 * 1024;
     void setReadBufferLimit(qint64 bytes);
+
+    // The most bytes kept waiting to be sent: a stalled line (flow control
+    // holding it, a far end that reads nothing) makes sends queue up here,
+    // and a send that would go beyond it is refused.
+    static constexpr qint64 kWriteBufferLimit = 8 * 1024 * 1024;
+    void setWriteBufferLimit(qint64 bytes);
 
 private:
     enum class State { Closed, Open };
@@ -54,6 +54,7 @@ private:
     void onError(QSerialPort::SerialPortError error);
     void releaseDevice();
 
+    DeviceLock lock_; // taken before serial_ opens, released after it closes
     QSerialPort serial_;
     Cp932Decoder decoder_;
     State state_ = State::Closed;
@@ -66,6 +67,7 @@ private:
     LineSettings line_;
     int handshaking_ = NoHandshaking;
     qint64 readBufferLimit_ = kReadBufferLimit;
+    qint64 writeBufferLimit_ = kWriteBufferLimit;
     QString device_; // the device last opened, for messages
     QString error_;
 };

@@ -42,9 +42,20 @@ public:
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 
-    // Hands the text, as code page 932 bytes, to the system before returning.
-    // Does nothing on a closed port.
-    virtual void output(const QString &text) = 0;
+    // What became of a text given to output().
+    enum class Output {
+        Taken,   // handed to the system, or waiting in the port to follow in order
+        Refused, // more would wait unsent than the port keeps: nothing of it taken
+        Closed,  // the port is not open: nothing sent
+    };
+    Q_ENUM(Output)
+
+    // Sends the text as code page 932 bytes without waiting for the line:
+    // what the system takes at once leaves before this returns, and the rest
+    // follows in order from the event loop as the line frees up. A text that
+    // would make the bytes waiting unsent more than the port keeps (a far end
+    // that reads nothing, flow control holding the line) is refused whole.
+    virtual Output output(const QString &text) = 0;
 
     // Everything received since the last read, decoded; empty when nothing
     // came or the port is closed. A lead byte that ends the received bytes is

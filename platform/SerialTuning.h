@@ -18,11 +18,13 @@ bool addSoftwareFlowControl(qintptr handle, QString *error);
 // On a mismatch returns false and says which setting in `why`.
 bool verify(qintptr handle, const LineSettings &line, int handshaking, QString *why);
 
-// Whether another program holds `device` for itself (TIOCEXCL on Unix), to be
-// asked before opening: the serial layer's lock file only stops programs that
-// take it too, and root passes TIOCEXCL unchallenged. Windows' own exclusive
-// opens do this job there, so it is always false on Windows.
-bool isHeldExclusively(const QString &device);
+// Lets the device be opened again by others than the handle's holder: the
+// exclusive mode (TIOCEXCL) QSerialPort puts an open port in stays on a
+// pseudo-terminal after its holder is killed, for as long as the far side is
+// open, and keeps every later program out. DeviceLock keeps cooperating
+// programs out instead, with a lock that dies with its holder. Nothing to do
+// on Windows.
+void dropExclusiveMode(qintptr handle);
 
 // Writes what the system takes at once of `bytes` to the open port `handle`,
 // without waiting, and returns how many bytes it took (0 when it took none

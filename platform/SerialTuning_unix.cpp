@@ -1,10 +1,7 @@
 #include "SerialTuning.h"
 
-#include <QFile>
-
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -191,18 +188,10 @@ bool verify(qintptr handle, const LineSettings &line, int handshaking, QString *
     return true;
 }
 
-bool isHeldExclusively(const QString &device)
+void dropExclusiveMode(qintptr handle)
 {
-    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd == -1)
-        return errno == EBUSY; // what a holder's TIOCEXCL tells anyone but root
-    int exclusive = 0;
-#ifdef TIOCGEXCL
-    if (::ioctl(fd, TIOCGEXCL, &exclusive) == -1)
-        exclusive = 0;
-#endif
-    ::close(fd);
-    return exclusive != 0;
+    // A device without the mode (not a terminal) refuses this harmlessly.
+    ::ioctl(int(handle), TIOCNXCL);
 }
 
 qint64 writeAvailable(qintptr handle, const char *bytes, qint64 size)

@@ -116,10 +116,7 @@ bool verify(qintptr handle, const LineSettings &line, int handshaking, QString *
     return true;
 }
 
-bool isHeldExclusively(const QString &)
-{
-    return false;
-}
+void dropExclusiveMode(qintptr) {}
 
 qint64 writeAvailable(qintptr, const char *, qint64)
 {

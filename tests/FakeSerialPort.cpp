@@ -47,10 +47,14 @@ void FakeSerialPort::close()
     ++closes_;
 }
 
-void FakeSerialPort::output(const QString &text)
+SerialPort::Output FakeSerialPort::output(const QString &text)
 {
-    if (open_)
-        written_ += Cp932::encode(text);
+    if (!open_)
+        return Output::Closed;
+    if (refusing_)
+        return Output::Refused;
+    written_ += Cp932::encode(text);
+    return Output::Taken;
 }
 
 QString FakeSerialPort::input()

@@ -24,7 +24,7 @@ public:
     bool open() override;
     void close() override;
     bool isOpen() const override { return open_; }
-    void output(const QString &text) override;
+    Output output(const QString &text) override;
     QString input() override;
     QString errorString() const override { return error_; }
 
@@ -41,6 +41,8 @@ public:
     // Everything written so far, as bytes on the line.
     QByteArray written() const { return written_; }
     void clearWritten() { written_.clear(); }
+    // Makes the next outputs refused, as a port with too much waiting unsent.
+    void setRefusing(bool refusing) { refusing_ = refusing; }
     // Simulates the device disappearing while open.
     void loseDevice();
 
@@ -54,6 +56,7 @@ private:
     int handshaking_ = 0;
     bool open_ = false;
     bool busy_ = false;
+    bool refusing_ = false;
     QSet<int> existing_{1, 2};
     QByteArray pending_;
     QByteArray written_;

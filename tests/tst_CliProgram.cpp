@@ -143,7 +143,7 @@ void CliProgramTest::endsWithItsExitCode_data()
         << "check /nonexistent/ttyX --text A" << FarEnd::None << Action::RunToEnd << false << 3
         << QStringLiteral("^$")
         << QStringLiteral("commcheck-cli: cannot open port /nonexistent/ttyX: /nonexistent/ttyX "
-                          "does not exist\n")
+                          "cannot be opened: No such file or directory\n")
         << QByteArray();
     QTest::newRow("log that cannot be written, refused before the port")
         << "check /nonexistent/ttyX --text A --log /nonexistent/dir/log.csv" << FarEnd::None

@@ -166,6 +166,13 @@ void TestControls::editsAcrossJoinsKeepTheOtherBreaks()
     const QString edited = line.left(from) + typed + line.mid(to);
     QCOMPARE(Controls::boxText(&box),
              QStringLiteral("top\r\n") + edited + QStringLiteral("\r\nend"));
+
+    // Undone, the joins come back with the text; done again, they go again.
+    box.undo();
+    QCOMPARE(Controls::boxText(&box), QStringLiteral("top\r\n") + line + QStringLiteral("\r\nend"));
+    box.redo();
+    QCOMPARE(Controls::boxText(&box),
+             QStringLiteral("top\r\n") + edited + QStringLiteral("\r\nend"));
 }
 
 QTEST_MAIN(TestControls)

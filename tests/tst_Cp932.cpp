@@ -489,6 +489,8 @@ void TestCp932::encodesEdgeCaseText()
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
     QCOMPARE(hexBytes(Cp932::encode(text)), hexBytes(bytes));
+    // The size a send is measured by before it is encoded.
+    QCOMPARE(Cp932::encodedSize(text), bytes.size());
 }
 
 void TestCp932::codeAt_data()
@@ -583,6 +585,7 @@ void TestCp932::roundTripsRandomSequences()
             bytes.append(alphabet.at(pick(random)));
         const QString text = Cp932::decode(bytes);
         const QByteArray again = Cp932::encode(text);
+        QCOMPARE(Cp932::encodedSize(text), again.size());
         if (again != bytes && !differsOnlyInDuplicateCells(bytes, again)) {
             QFAIL(qPrintable(QStringLiteral("%1 -> %2 -> %3")
                                  .arg(hexBytes(bytes), hexUnits(text), hexBytes(again))));

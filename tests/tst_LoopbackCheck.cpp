@@ -117,6 +117,8 @@ private slots:
     void lateReplyIsGivenUp();
     void preciseModeTakesTheEchoOnArrival();
     void largeReadingIsShownWhole();
+    void refusedProbeOrAnswerIsRetried_data();
+    void refusedProbeOrAnswerIsRetried();
 };
 
 void TestLoopbackCheck::startNeedsFeedbackModeAndAnInterval_data()
@@ -619,6 +621,57 @@ void TestLoopbackCheck::largeReadingIsShownWhole()
     s.check.receiveOnce();
     QCOMPARE(s.shown.size(), 14 * qsizetype(repeats));
     QCOMPARE(s.shown, QStringLiteral("AB[13][-32096]").repeated(repeats));
+}
+
+void TestLoopbackCheck::refusedProbeOrAnswerIsRetried_data()
+{
+    QTest::addColumn<bool>("echo");
+    QTest::newRow("probe of a checking station") << false;
+    QTest::newRow("answer of an answering station") << true;
+}
+
+void TestLoopbackCheck::refusedProbeOrAnswerIsRetried()
+{
+    QFETCH(bool, echo);
+
+    // The port refuses while too much waits unsent (the line held): each
+    // tick is refused and said, and nothing counts as sent.
+    Station s;
+    if (echo) {
+        s.check.receiveOnce();
+        s.startStop(std::nullopt);
+    } else {
+        s.send();
+        s.startStop();
+    }
+    QSignalSpy refused(&s.check, &LoopbackCheck::sendRefused);
+    QSignalSpy answered(&s.check, &LoopbackCheck::answered);
+    s.port.setRefusing(true);
+    for (int tick = 0; tick < 3; ++tick) {
+        if (echo) {
+            s.port.feed("AB\r");
+            s.timer2.fire();
+        } else {
+            s.timer1.fire();
+        }
+    }
+    QCOMPARE(refused.size(), 3);
+    QCOMPARE(refused.first().first().toBool(), true); // by a timer
+    QVERIFY(!s.check.waiting());                      // no probe is out
+    QCOMPARE(s.timer2.interval(), echo ? 50 : 0);
+    QCOMPARE(answered.size(), 0);
+
+    // Once the port takes texts again, the next tick sends.
+    s.port.setRefusing(false);
+    if (echo) {
+        s.port.feed("AB\r");
+        s.timer2.fire();
+        QCOMPARE(answered.size(), 1);
+    } else {
+        s.timer1.fire();
+        QVERIFY(s.check.waiting());
+    }
+    QCOMPARE(s.port.written(), QByteArray("AB\r"));
 }
 
 QTEST_MAIN(TestLoopbackCheck)

@@ -5,6 +5,7 @@
 #include "PortFolder.h"
 #include "PortSession.h"
 #include "TestWindow.h"
+#include "QtSerialPort.h"
 #include "WindowOnPty.h"
 
 #include <QComboBox>
@@ -57,6 +58,8 @@ private slots:
     void openWithDefaults();
     void openPassesTypedValuesThrough();
     void sendTransmitsUnescapedTextAndEntersFeedbackMode();
+    void refusedSendIsSaidAfterTheReceiveBoxAndStartsNothing_data();
+    void refusedSendIsSaidAfterTheReceiveBoxAndStartsNothing();
     void receiveShowsEscapedArrivalsAndEntersEchoMode();
     void receiveHoldsASplitDoubleByteCharacter();
     void closeReturnsToClosedStateAndKeepsMode();
@@ -69,6 +72,7 @@ private slots:
     void realOpenFailsOnMissingDevice();
     void realOpenFailsOnBusyDeviceAndLeavesHolderAlone();
     void realSendPutsBytesOnTheLine();
+    void realSendsBeyondTheBoundAreRefusedWhole();
     void realReceiveShowsBracketedCodes();
     void realReceiveJoinsASplitDoubleByteCharacter();
     void realCloseAndReopen();
@@ -171,6 +175,45 @@ void TestPortControl::sendTransmitsUnescapedTextAndEntersFeedbackMode()
     f.c().sendText->setPlainText(QStringLiteral("あ\nB"));
     f.form->controls().portButtons[Form1::Send]->click();
     QCOMPARE(f.port->written(), QByteArray("\x82\xa0\r\nB"));
+}
+
+void TestPortControl::refusedSendIsSaidAfterTheReceiveBoxAndStartsNothing_data()
+{
+    QTest::addColumn<QString>("shown"); // in the receive box before the click
+
+    QTest::newRow("receive box with lines") << QStringLiteral("earlier[13]\r\nlines");
+    QTest::newRow("receive box ending in a line break") << QStringLiteral("earlier\r\n");
+    QTest::newRow("empty receive box") << QString();
+}
+
+void TestPortControl::refusedSendIsSaidAfterTheReceiveBoxAndStartsNothing()
+{
+    QFETCH(QString, shown);
+
+    TestWindow f;
+    f.form->controls().portButtons[Form1::Open]->click();
+    f.form->check().receiveOnce(); // echo mode
+    const std::array<float, 6> untouched = f.check().statistics().values;
+    Controls::setBoxText(f.c().sendText, QStringLiteral("A[13]"));
+    Controls::setBoxText(f.c().receivedText, shown);
+    f.port->setRefusing(true);
+
+    f.form->controls().portButtons[Form1::Send]->click();
+    const QString said = Form1::sendRefusedMessage();
+    const QString once = shown.isEmpty() ? said : shown + QStringLiteral("\r\n") + said;
+    QCOMPARE(Controls::boxText(f.c().receivedText), once);
+    QCOMPARE(f.port->written(), QByteArray());
+    QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Echo);
+    QCOMPARE(f.check().statistics().values, untouched); // not reset
+
+    // Each click that is refused says so.
+    f.form->controls().portButtons[Form1::Send]->click();
+    QCOMPARE(Controls::boxText(f.c().receivedText), once + QStringLiteral("\r\n") + said);
+
+    f.port->setRefusing(false);
+    f.form->controls().portButtons[Form1::Send]->click();
+    QCOMPARE(f.port->written(), QByteArray("A\r"));
+    QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Feedback);
 }
 
 void TestPortControl::receiveShowsEscapedArrivalsAndEntersEchoMode()
@@ -338,6 +381,43 @@ void TestPortControl::realSendPutsBytesOnTheLine()
     // Nothing more than those two bytes: what is not there a moment later
     // was not sent.
     QCOMPARE(f.line.pty.readFor(100), QByteArray());
+}
+
+void TestPortControl::realSendsBeyondTheBoundAreRefusedWhole()
+{
+    WindowOnPty f; // the far end reads nothing until the end
+    PtyPair &pty = f.line.pty;
+    f.c().lineSettings[4]->setCurrentIndex(0); // no handshaking: every byte is data
+    static_cast<QtSerialPort &>(f.form->port()).setWriteBufferLimit(64 * 1024);
+    QVERIFY2(f.open(), qPrintable(f.problem()));
+    Controls::setBoxText(f.c().receivedText, QStringLiteral("earlier"));
+
+    // Sends of 16 KiB, told apart by number and letter, until one is refused.
+    QByteArray taken;
+    QString refusedText;
+    for (int i = 0; i < 100 && refusedText.isEmpty(); ++i) {
+        QString text = QStringLiteral("<%1>").arg(i);
+        text += QString(16 * 1024 - text.size(), QChar(u'a' + i % 26));
+        Controls::setBoxText(f.c().sendText, text);
+        f.click(Form1::Send);
+        if (Controls::boxText(f.c().receivedText).contains(Form1::sendRefusedMessage()))
+            refusedText = text;
+        else
+            taken += text.toLatin1();
+    }
+    QVERIFY2(!refusedText.isEmpty(), "no send was refused");
+    QVERIFY(!taken.isEmpty());
+    QCOMPARE(Controls::boxText(f.c().receivedText),
+             QStringLiteral("earlier\r\n") + Form1::sendRefusedMessage());
+
+    // The far end gets every send taken, whole and in order, and nothing of
+    // the refused one; then sends go out again.
+    QByteArray received = pty.read(int(taken.size()), kWaitMs);
+    received += pty.readFor(100);
+    QCOMPARE(received.size(), taken.size());
+    QVERIFY(received == taken);
+    f.click(Form1::Send);
+    QCOMPARE(pty.read(int(refusedText.size()), kWaitMs), refusedText.toLatin1());
 }
 
 void TestPortControl::realReceiveShowsBracketedCodes()

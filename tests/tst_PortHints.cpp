@@ -86,6 +86,13 @@ void TestPortHints::surveySortsDevicesByNumber_data()
     QTest::newRow("folder entry takes the system port's number")
         << QStringList{"/dev/ttyS0"} << QStringList{"1=PTY"} << QList<Row>{{1, "PTY", true}}
         << QList<int>{} << QStringList{"/dev/ttyS0"};
+    // Only numbers the port number box opens are offered: 1 to 32767.
+    QTest::newRow("folder entries at the ends of the port numbers")
+        << QStringList{} << QStringList{"1=PTY", "32767=GONE"} << QList<Row>{{1, "PTY", true}}
+        << QList<int>{32767} << QStringList{};
+    QTest::newRow("folder entries beyond the port numbers are not listed")
+        << QStringList{"PTY"} << QStringList{"32768=PTY", "40000=GONE"} << QList<Row>{}
+        << QList<int>{} << QStringList{"PTY"};
     QTest::newRow("numbers in order whatever their source")
         << QStringList{"/dev/ttyS3", "/dev/ttyS0"} << QStringList{"2=PTY"}
         << QList<Row>{{1, "/dev/ttyS0", false}, {2, "PTY", true}, {4, "/dev/ttyS3", false}}

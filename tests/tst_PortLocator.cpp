@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -17,8 +18,10 @@ private slots:
     void systemPortsCountFromZero();
     void folderEntryNamesTheDevice_data();
     void folderEntryNamesTheDevice();
-    void numbersBelowOneNameNothing_data();
-    void numbersBelowOneNameNothing();
+    void entryIsReadOnlyUpToItsFirstLine_data();
+    void entryIsReadOnlyUpToItsFirstLine();
+    void numbersOutsideThePortRangeNameNothing_data();
+    void numbersOutsideThePortRangeNameNothing();
     void systemNumberIsTheInverseOfTheSystemDevice_data();
     void systemNumberIsTheInverseOfTheSystemDevice();
     void folderNumbersListsOnlyPortEntries();
@@ -82,6 +85,10 @@ void PortLocatorTest::folderEntryNamesTheDevice_data()
     QTest::newRow("empty file") << "file"
                                 << ""
                                 << "";
+    // Read from a working folder where the same relative path names nothing.
+    QTest::newRow("file naming the device relative to the port folder") << "relative"
+                                                                        << "device"
+                                                                        << "device";
 }
 
 void PortLocatorTest::folderEntryNamesTheDevice()
@@ -102,7 +109,14 @@ void PortLocatorTest::folderEntryNamesTheDevice()
     QVERIFY(QDir(root).mkdir(QStringLiteral("by-id")));
     QVERIFY(QFile::link(root + QStringLiteral("/device"), root + QStringLiteral("/by-id/adapter")));
 
-    const QString targetPath = target.isEmpty() ? QString() : root + u'/' + target;
+    QString targetPath = target.isEmpty() ? QString() : root + u'/' + target;
+    const QString workingFolder = QDir::currentPath();
+    auto restoreWorkingFolder = qScopeGuard([&] { QDir::setCurrent(workingFolder); });
+    if (kind == u"relative") {
+        kind = QStringLiteral("file");
+        targetPath = QDir(folder.path()).relativeFilePath(targetPath);
+        QVERIFY(QDir::setCurrent(root + QStringLiteral("/by-id")));
+    }
     if (kind == u"link") {
         QVERIFY(folder.map(kNumber, targetPath));
     } else {
@@ -119,16 +133,70 @@ void PortLocatorTest::folderEntryNamesTheDevice()
     QCOMPARE(PortLocator::deviceFor(kNumber + 1), PortLocator::systemDeviceFor(kNumber + 1));
 }
 
-void PortLocatorTest::numbersBelowOneNameNothing_data()
+void PortLocatorTest::entryIsReadOnlyUpToItsFirstLine_data()
+{
+    // The entry starts with `head`, and the file is then made `size` bytes
+    // long (a hole that reads as NULs: no line break in it).
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("namesTheDevice");
+
+    constexpr qint64 k200MB = 200'000'000;
+    QTest::newRow("200 MB without a line break") << QByteArray() << k200MB << false;
+    QTest::newRow("first line longer than any path") << QByteArray(5000, 'x') + '\n'
+                                                     << qint64(0) << false;
+    QTest::newRow("device named, then 200 MB") << QByteArray("DEVICE\n") << k200MB << true;
+}
+
+void PortLocatorTest::entryIsReadOnlyUpToItsFirstLine()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(qint64, size);
+    QFETCH(bool, namesTheDevice);
+
+    QTemporaryDir scratch;
+    PortFolder folder;
+    QVERIFY(scratch.isValid() && folder.isValid() && QDir().mkpath(folder.path()));
+    const QString device = QDir(scratch.path()).canonicalPath() + QStringLiteral("/device");
+    QVERIFY(QFile(device).open(QIODevice::WriteOnly));
+    QFile entry(folder.path() + QStringLiteral("/com4"));
+    QVERIFY(entry.open(QIODevice::WriteOnly));
+    QVERIFY(entry.write(head.replace("DEVICE", QFile::encodeName(device))) == head.size());
+    if (size > 0)
+        QVERIFY(entry.resize(size));
+    entry.close();
+
+    // Bytes this process reads through the system, as the kernel counts them.
+    auto bytesRead = [] {
+        QFile io(QStringLiteral("/proc/self/io"));
+        if (!io.open(QIODevice::ReadOnly))
+            return qint64(-1);
+        for (QByteArray line; !(line = io.readLine()).isEmpty();) {
+            if (line.startsWith("rchar:"))
+                return line.mid(6).trimmed().toLongLong();
+        }
+        return qint64(-1);
+    };
+    const qint64 before = bytesRead();
+    QVERIFY2(before >= 0, "no /proc/self/io to count the bytes read");
+    QCOMPARE(PortLocator::deviceFor(4), namesTheDevice ? device : QString());
+    const qint64 read = bytesRead() - before;
+    QVERIFY2(read < 64 * 1024, qPrintable(QStringLiteral("%1 bytes read").arg(read)));
+}
+
+void PortLocatorTest::numbersOutsideThePortRangeNameNothing_data()
 {
     QTest::addColumn<int>("number");
 
     QTest::newRow("0") << 0;
     QTest::newRow("-1") << -1;
     QTest::newRow("most negative") << std::numeric_limits<int>::min();
+    // The port number box takes a 16-bit signed number.
+    QTest::newRow("32768") << 32768;
+    QTest::newRow("largest") << std::numeric_limits<int>::max();
 }
 
-void PortLocatorTest::numbersBelowOneNameNothing()
+void PortLocatorTest::numbersOutsideThePortRangeNameNothing()
 {
     QFETCH(int, number);
 
@@ -176,14 +244,15 @@ void PortLocatorTest::folderNumbersListsOnlyPortEntries()
     QVERIFY(folder.map(12, device));
     QVERIFY(folder.map(3, device));
     QVERIFY(folder.map(7, scratch.filePath(QStringLiteral("gone")))); // dangling link
+    QVERIFY(folder.map(32767, device));
     const QDir dir(folder.path());
-    for (const char *name : {"com0", "com01", "comX", "notes.txt"}) {
+    for (const char *name : {"com0", "com01", "comX", "notes.txt", "com32768"}) {
         QFile other(dir.filePath(QString::fromLatin1(name)));
         QVERIFY(other.open(QIODevice::WriteOnly));
     }
     QVERIFY(dir.mkdir(QStringLiteral("com9"))); // a folder, not an entry
 
-    QCOMPARE(PortLocator::folderNumbers(), (QList<int>{3, 7, 12}));
+    QCOMPARE(PortLocator::folderNumbers(), (QList<int>{3, 7, 12, 32767}));
 }
 
 QTEST_GUILESS_MAIN(PortLocatorTest)

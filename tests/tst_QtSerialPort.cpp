@@ -1,12 +1,18 @@
 #include "PtyPort.h"
 #include "QtSerialPort.h"
+#include "ScratchFiles.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -23,6 +29,8 @@ private slots:
     void openFailsWithoutADevice();
     void openFailsOnABusyDeviceWithoutDisturbingTheHolder_data();
     void openFailsOnABusyDeviceWithoutDisturbingTheHolder();
+    void openIsRefusedWhileAnotherProgramHoldsTheDevice_data();
+    void openIsRefusedWhileAnotherProgramHoldsTheDevice();
     void firstCopyKeepsWorkingWhenASecondIsRefused();
     void openingAnOpenPortFails();
     void malformedSettingsAreRefused_data();
@@ -33,6 +41,8 @@ private slots:
     void outputHandsCodePage932BytesToTheSystem();
     void outputLargerThanTheSystemBufferArrivesWhole_data();
     void outputLargerThanTheSystemBufferArrivesWhole();
+    void outputBeyondTheBoundIsRefusedWhole_data();
+    void outputBeyondTheBoundIsRefusedWhole();
     void inputReturnsWhatArrivedSinceTheLastRead_data();
     void inputReturnsWhatArrivedSinceTheLastRead();
     void unreadPortHoldsAtMostItsLimitAndLosesNothing();
@@ -72,6 +82,41 @@ bool openPort(QtSerialPort &port, const QString &settings, int handshaking)
 {
     port.setCommPort(kPort);
     return port.setSettings(settings) && port.setHandshaking(handshaking) && port.open();
+}
+
+// Whether some program holds an flock on `device` now.
+bool lockedByFlock(const QString &device)
+{
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd == -1)
+        return false;
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == -1 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return locked;
+}
+
+// The lock file QSerialPort keeps for `device` while it has it open, in
+// whichever of the usual lock folders it took; empty when there is none.
+QString serialLockFileFor(const QString &device)
+{
+    QString name = device;
+    name.remove(QRegularExpression(QStringLiteral("^/dev/"))).replace(u'/', u'_');
+    for (const char *folder : {"/var/lock", "/run/lock", "/etc/locks", "/var/spool/locks",
+                               "/var/spool/uucp", "/tmp", "/var/tmp", "/var/lock/lockdev"}) {
+        const QString path = QString::fromLatin1(folder) + QStringLiteral("/LCK..") + name;
+        if (QFile::exists(path))
+            return path;
+    }
+    return {};
+}
+
+// The process id a QLockFile names on its first line.
+qint64 lockFileOwner(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    return file.readLine().trimmed().toLongLong();
 }
 
 } // namespace
@@ -247,6 +292,98 @@ void QtSerialPortTest::openFailsOnABusyDeviceWithoutDisturbingTheHolder()
     QCOMPARE(after.c_iflag, before.c_iflag);
 }
 
+void QtSerialPortTest::openIsRefusedWhileAnotherProgramHoldsTheDevice_data()
+{
+    // A second program holds the device until it is killed (SIGKILL): what
+    // it held must die with it. "echoes": the holder sends back what it gets.
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments"); // DEVICE: the pty's slave
+    QTest::addColumn<bool>("echoes");
+    QTest::addColumn<bool>("lockFile"); // keeps a lock file the way QSerialPort does
+
+    const QString holder = QStringLiteral(COMMCHECK_PORT_HOLDER);
+    QTest::newRow("another copy of the program")
+        << holder << QStringList{"copy", QString::number(kPort)} << true << true;
+    QTest::newRow("a serial tool holding an flock on it")
+        << holder << QStringList{"flock", "DEVICE"} << true << false;
+    // The shell opens the device, util-linux flock locks it, and the shell
+    // becomes sleep, left the only process holding it (once it is sleep).
+    QTest::newRow("util-linux flock on it")
+        << QStringLiteral("sh")
+        << QStringList{"-c", "exec 9<>\"$0\" && flock -x 9 && exec sleep 120", "DEVICE"} << false
+        << false;
+}
+
+void QtSerialPortTest::openIsRefusedWhileAnotherProgramHoldsTheDevice()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, echoes);
+    QFETCH(bool, lockFile);
+
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    const QString device = mapped.pty.slavePath();
+    arguments.replaceInStrings(QStringLiteral("DEVICE"), device);
+
+    // The holder and whatever it starts form a process group, killed whole.
+    QProcess holder;
+    holder.setChildProcessModifier([] { ::setpgid(0, 0); });
+    auto killHolder = [&holder] {
+        if (holder.processId() > 0)
+            ::kill(-pid_t(holder.processId()), SIGKILL);
+        return holder.waitForFinished(kWaitMs);
+    };
+    auto cleanUp = qScopeGuard(killHolder);
+    holder.start(program, arguments);
+    QVERIFY2(holder.waitForStarted(kWaitMs), qPrintable(program + u' ' + holder.errorString()));
+    if (echoes) {
+        QVERIFY2(holder.waitForReadyRead(kWaitMs), holder.readAllStandardError().constData());
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("ready"));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(lockedByFlock(device), kWaitMs);
+    if (program == u"sh") {
+        const QString comm = QStringLiteral("/proc/%1/comm").arg(holder.processId());
+        QTRY_COMPARE_WITH_TIMEOUT(ScratchFiles::fileBytes(comm).trimmed(), QByteArray("sleep"),
+                                  kWaitMs);
+    }
+    const QString lockPath = serialLockFileFor(device);
+    if (lockFile) {
+        QVERIFY2(!lockPath.isEmpty(), "the holder keeps no lock file");
+        QCOMPARE(lockFileOwner(lockPath), holder.processId());
+    }
+    const struct termios before = mapped.pty.slaveTermios();
+    const qint64 speed = mapped.pty.slaveSpeed();
+
+    QtSerialPort port;
+    QVERIFY(!openPort(port, QStringLiteral("4800,N,8,2"), SerialPort::RtsCts));
+    QVERIFY(!port.isOpen());
+    QVERIFY(!port.errorString().isEmpty());
+    // The refused open left the device as the holder set it, and the holder
+    // still has the line to itself.
+    const struct termios after = mapped.pty.slaveTermios();
+    QCOMPARE(after.c_cflag, before.c_cflag);
+    QCOMPARE(mapped.pty.slaveSpeed(), speed);
+    if (echoes) {
+        QVERIFY(mapped.pty.write("ping"));
+        QCOMPARE(mapped.pty.read(4, kWaitMs), QByteArray("ping"));
+    }
+
+    // Killed, the holder leaves nothing that keeps the port from the next
+    // program: not its lock, not an exclusive mode, and its lock file (which
+    // outlives it) is taken over as stale.
+    QVERIFY(killHolder());
+    if (lockFile)
+        QVERIFY2(QFile::exists(lockPath), qPrintable(lockPath));
+    QVERIFY2(openPort(port, QStringLiteral("4800,N,8,2"), SerialPort::RtsCts),
+             qPrintable(port.errorString()));
+    QCOMPARE(mapped.pty.slaveSpeed(), qint64(4800));
+    if (lockFile)
+        QCOMPARE(lockFileOwner(lockPath), QCoreApplication::applicationPid());
+    port.output(QStringLiteral("mine"));
+    QCOMPARE(mapped.pty.read(4, kWaitMs), QByteArray("mine"));
+}
+
 void QtSerialPortTest::firstCopyKeepsWorkingWhenASecondIsRefused()
 {
     MappedPty mapped;
@@ -388,6 +525,61 @@ void QtSerialPortTest::outputLargerThanTheSystemBufferArrivesWhole()
     received += mapped.pty.read(int(expected.size() - received.size()), kWaitMs);
     QCOMPARE(received.size(), expected.size());
     QVERIFY(received == expected);
+}
+
+void QtSerialPortTest::outputBeyondTheBoundIsRefusedWhole_data()
+{
+    QTest::addColumn<int>("textBytes");
+    QTest::addColumn<bool>("firstRefused");
+
+    // The far end reads nothing until the end: the system's buffer fills,
+    // then the port's, up to its bound of 64 KiB here.
+    QTest::newRow("texts queue up until the bound") << 16 * 1024 << false;
+    QTest::newRow("a text larger than the bound on an idle line") << 80 * 1024 << true;
+}
+
+void QtSerialPortTest::outputBeyondTheBoundIsRefusedWhole()
+{
+    QFETCH(int, textBytes);
+    QFETCH(bool, firstRefused);
+
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    QtSerialPort port;
+    port.setWriteBufferLimit(64 * 1024);
+    QVERIFY2(openPort(port, QStringLiteral("115200,N,8,1"), SerialPort::NoHandshaking),
+             qPrintable(port.errorString()));
+
+    // Texts told apart by their letter and number, until one is refused.
+    auto textNumber = [textBytes](int i) {
+        QString text = QStringLiteral("<%1>").arg(i);
+        text += QString(textBytes - text.size(), QChar(u'a' + i % 26));
+        return text;
+    };
+    QByteArray taken;
+    int refused = -1;
+    for (int i = 0; i < 100 && refused < 0; ++i) {
+        const QString text = textNumber(i);
+        const SerialPort::Output result = port.output(text);
+        if (result == SerialPort::Output::Taken)
+            taken += text.toLatin1();
+        else if (result == SerialPort::Output::Refused)
+            refused = i;
+        else
+            QFAIL("the port closed");
+    }
+    QVERIFY2(refused >= 0, "nothing was refused");
+    QCOMPARE(refused == 0, firstRefused);
+    QVERIFY(port.isOpen());
+
+    // What was taken arrives whole and in order, and nothing of the refused
+    // text; then the line takes texts again.
+    QByteArray received = mapped.pty.read(int(taken.size()), kWaitMs);
+    received += mapped.pty.readFor(100);
+    QCOMPARE(received.size(), taken.size());
+    QVERIFY(received == taken);
+    QCOMPARE(port.output(QStringLiteral("after")), SerialPort::Output::Taken);
+    QCOMPARE(mapped.pty.read(5, kWaitMs), QByteArray("after"));
 }
 
 void QtSerialPortTest::inputReturnsWhatArrivedSinceTheLastRead_data()
@@ -542,14 +734,14 @@ void QtSerialPortTest::closedPortIgnoresOutputAndInput()
     REQUIRE_PTY(mapped);
     QtSerialPort port;
     port.setCommPort(kPort);
-    port.output(QStringLiteral("never opened"));
+    QCOMPARE(port.output(QStringLiteral("never opened")), SerialPort::Output::Closed);
     QCOMPARE(port.input(), QString());
 
     QVERIFY2(port.open(), qPrintable(port.errorString()));
     QVERIFY(mapped.pty.write("late"));
     QVERIFY(mapped.pty.waitUntilDelivered(kWaitMs));
     port.close();
-    port.output(QStringLiteral("closed"));
+    QCOMPARE(port.output(QStringLiteral("closed")), SerialPort::Output::Closed);
     QCOMPARE(port.input(), QString());
     QCOMPARE(mapped.pty.readFor(200), QByteArray());
 }

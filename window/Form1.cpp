@@ -3,6 +3,7 @@
 #include "CaptionButton.h"
 #include "Clock.h"
 #include "FileCommands.h"
+#include "LongLineBox.h"
 #include "LoopbackCheck.h"
 #include "NumberText.h"
 #include "PlmMod1.h"
@@ -23,6 +24,8 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <utility>
@@ -132,7 +135,7 @@ QComboBox *makeCombo(QWidget *parent, int index, Twips t)
 
 QPlainTextEdit *makeBox(QWidget *parent, const QString &name, Twips t)
 {
-    auto *box = make<QPlainTextEdit>(parent, name, t);
+    auto *box = make<LongLineBox>(parent, name, t);
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     box->setTabChangesFocus(true);
     return box;
@@ -292,6 +295,11 @@ QString Form1::openFailedMessage()
     return QStringLiteral("ポートＮｏが違います");
 }
 
+QString Form1::sendRefusedMessage()
+{
+    return QStringLiteral("送信できませんでした：未送信のデータが多すぎます");
+}
+
 QString Form1::lostMessage(int portNumber)
 {
     return QStringLiteral("ポート%1との接続が切れました").arg(portNumber);
@@ -336,6 +344,14 @@ void Form1::bindEngine()
     connect(check_.get(), &LoopbackCheck::replyShown, this,
             [this](const QString &text) { Controls::setBoxText(controls_.receivedText, text); });
     connect(check_.get(), &LoopbackCheck::statisticsChanged, this, &Form1::showStatistics);
+    // Said after what the receive box holds; a held line refusing probe
+    // after probe says so once.
+    connect(check_.get(), &LoopbackCheck::sendRefused, this, [this](bool byTimer) {
+        QPlainTextEdit *box = controls_.receivedText;
+        if (byTimer && box->document()->lastBlock().text() == sendRefusedMessage())
+            return;
+        Controls::appendBoxLine(box, sendRefusedMessage());
+    });
     // An error is shown as it is counted: a check stuck on a stray byte
     // completes no exchange that would show it.
     connect(check_.get(), &LoopbackCheck::errorCounted, this, [this](const Statistics &stats) {

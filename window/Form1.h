@@ -54,6 +54,8 @@ public:
 
     // Shown in the receive box whenever opening fails, whatever the cause.
     static QString openFailedMessage();
+    // Added to the receive box when the port refuses a text.
+    static QString sendRefusedMessage();
     // Added to the receive box when an open port is lost.
     static QString lostMessage(int portNumber);
 
