@@ -50,9 +50,6 @@ int main(int argc, char *argv[])
     FontWarmUp fonts;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("commcheck"));
-    if (!DialogLanguage::install(app))
-        std::fprintf(stderr, "commcheck: Qt's Japanese translations are not installed "
-                             "(Debian: qt6-translations-l10n); dialogs will be in English\n");
     fonts.wait();
 
     PlatformServices services;
@@ -68,6 +65,10 @@ int main(int argc, char *argv[])
     // The dialog opens over the window, which exists only now.
     dialog.setParentWidget(&form);
     form.load();
+    DialogLanguage::installAfterFirstPaint(app, form, [] {
+        std::fprintf(stderr, "commcheck: Qt's Japanese translations are not installed "
+                             "(Debian: qt6-translations-l10n); dialogs will be in English\n");
+    });
     form.show();
     reportWhenShown(form);
     return app.exec();

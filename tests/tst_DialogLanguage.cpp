@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
+#include <QWidget>
 
 namespace {
 
@@ -33,8 +34,16 @@ private slots:
 void TestDialogLanguage::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QVERIFY2(DialogLanguage::install(*qApp),
-             "Qt's Japanese translations are missing (Debian: qt6-translations-l10n)");
+    // As the program does it: once its window has first been painted.
+    static bool missing = false;
+    QWidget window;
+    DialogLanguage::installAfterFirstPaint(*qApp, window, [] { missing = true; });
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+    window.show();
+    QTRY_VERIFY_WITH_TIMEOUT(missing || QCoreApplication::translate("QPlatformTheme", "Cancel") !=
+                                            QStringLiteral("Cancel"),
+                             10000);
+    QVERIFY2(!missing, "Qt's Japanese translations are missing (Debian: qt6-translations-l10n)");
 }
 
 void TestDialogLanguage::captionsAreJapanese_data()
