@@ -14,8 +14,8 @@
 #include "PlmMod1.h"
 #include "PortFolder.h"
 #include "PtyPair.h"
-#include "TestWindow.h"
 #include "Summary.h"
+#include "TestWindow.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -4,8 +4,8 @@
 #include "LoopbackCheck.h"
 #include "PortFolder.h"
 #include "PortSession.h"
-#include "TestWindow.h"
 #include "QtSerialPort.h"
+#include "TestWindow.h"
 #include "WindowOnPty.h"
 
 #include <QComboBox>
