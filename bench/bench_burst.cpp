@@ -10,6 +10,7 @@
 #include "Cp932Sample.h"
 #include "PlmMod1.h"
 #include "PortFolder.h"
+#include "PostClick.h"
 #include "PtyPair.h"
 #include "Summary.h"
 #include "TestWindow.h"
@@ -62,18 +63,6 @@ bool deliver(PtyPair &far, int watchFd, const QByteArray &bytes)
         QCoreApplication::processEvents();
     }
     return true;
-}
-
-void postClick(QWidget *widget)
-{
-    const QPointF at(widget->width() / 2.0, widget->height() / 2.0);
-    const QPointF global = widget->mapToGlobal(at);
-    QCoreApplication::postEvent(widget,
-                                new QMouseEvent(QEvent::MouseButtonPress, at, global,
-                                                Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
-    QCoreApplication::postEvent(widget,
-                                new QMouseEvent(QEvent::MouseButtonRelease, at, global,
-                                                Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
 }
 
 } // namespace

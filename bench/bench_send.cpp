@@ -13,6 +13,7 @@
 #include "Cp932Sample.h"
 #include "PlmMod1.h"
 #include "PortFolder.h"
+#include "PostClick.h"
 #include "PtyPair.h"
 #include "Summary.h"
 #include "TestWindow.h"
@@ -45,18 +46,6 @@ double clockSeconds(clockid_t id)
     timespec t{};
     clock_gettime(id, &t);
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-void postClick(QWidget *widget)
-{
-    const QPointF at(widget->width() / 2.0, widget->height() / 2.0);
-    const QPointF global = widget->mapToGlobal(at);
-    QCoreApplication::postEvent(widget,
-                                new QMouseEvent(QEvent::MouseButtonPress, at, global,
-                                                Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
-    QCoreApplication::postEvent(widget,
-                                new QMouseEvent(QEvent::MouseButtonRelease, at, global,
-                                                Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
 }
 
 // The longest time the window's thread went without coming round to a 1 ms

@@ -98,6 +98,20 @@ QString makeLink(const QString &target, const QString &link)
         .arg(link, QString::fromLocal8Bit(std::strerror(errno)));
 }
 
+// Makes a node of `kind` at `nodePath` and, with `throughLink`, a link
+// beside it (link.txt) that leads to it; the path to choose, the reason in
+// `problem` when either cannot be made.
+QString makeNodeToChoose(const QString &nodePath, Node kind, bool throughLink, QString *problem)
+{
+    *problem = makeNode(nodePath, kind);
+    if (!problem->isEmpty() || !throughLink)
+        return nodePath;
+    const QFileInfo node(nodePath);
+    const QString link = node.dir().filePath(QStringLiteral("link.txt"));
+    *problem = makeLink(node.fileName(), link);
+    return link;
+}
+
 // What is at `path` itself, a link not followed, in words.
 QString nodeAt(const QString &path)
 {
@@ -410,14 +424,9 @@ void TestFileCommands::saveNeverReplacesAnythingButARegularFile()
     FileForm f;
     QVERIFY(f.dir.isValid());
     const QString nodePath = f.path(QStringLiteral("node.txt"));
-    const QString made = makeNode(nodePath, Node(node));
-    QVERIFY2(made.isEmpty(), qPrintable(made));
-    QString chosen = nodePath;
-    if (throughLink) {
-        chosen = f.path(QStringLiteral("link.txt"));
-        const QString linked = makeLink(QStringLiteral("node.txt"), chosen);
-        QVERIFY2(linked.isEmpty(), qPrintable(linked));
-    }
+    QString problem;
+    const QString chosen = makeNodeToChoose(nodePath, Node(node), throughLink, &problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
     const QString nodeBefore = nodeAt(nodePath);
     const QString chosenBefore = nodeAt(chosen);
     const QStringList entries = entriesOf(f.dir.path());
@@ -644,14 +653,9 @@ void TestFileCommands::loadRefusesAnythingButARegularFileAtOnce()
     FileForm f;
     QVERIFY(f.dir.isValid());
     const QString nodePath = f.path(QStringLiteral("node.txt"));
-    const QString made = makeNode(nodePath, Node(node));
-    QVERIFY2(made.isEmpty(), qPrintable(made));
-    QString chosen = nodePath;
-    if (throughLink) {
-        chosen = f.path(QStringLiteral("link.txt"));
-        const QString linked = makeLink(QStringLiteral("node.txt"), chosen);
-        QVERIFY2(linked.isEmpty(), qPrintable(linked));
-    }
+    QString problem;
+    const QString chosen = makeNodeToChoose(nodePath, Node(node), throughLink, &problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
 
     WindowWatch watch(f.form.get());
     bool waited = false;
