@@ -2,7 +2,6 @@
 
 #include "Clock.h"
 #include "PlmMod1.h"
-#include "ReadingText.h"
 #include "SerialPort.h"
 #include "Timer.h"
 
@@ -22,11 +21,17 @@ LoopbackCheck::LoopbackCheck(SerialPort &port, const Clock &clock, Timer &probeT
 void LoopbackCheck::setTextSource(std::function<QString()> source)
 {
     textSource_ = std::move(source);
+    textChanged();
 }
 
 void LoopbackCheck::setText(const QString &escaped)
 {
-    textSource_ = [escaped] { return escaped; };
+    setTextSource([escaped] { return escaped; });
+}
+
+void LoopbackCheck::textChanged()
+{
+    expected_.reset();
 }
 
 void LoopbackCheck::setProbesEnabled(bool enabled)
@@ -53,8 +58,12 @@ QString LoopbackCheck::expectedText() const
 {
     // Compared in the escaped form the received text takes, so that a text
     // typed with leading zeros, codes of printable characters, double-byte
-    // characters or line breaks matches its own echo.
-    return PlmMod1::EscapeCodes(PlmMod1::UnescapeCodes(sendText()));
+    // characters or line breaks matches its own echo. Kept until the text
+    // changes: a pasted text of megabytes would cost tens of milliseconds at
+    // every poll.
+    if (!expected_)
+        expected_ = PlmMod1::EscapeCodes(PlmMod1::UnescapeCodes(sendText()));
+    return *expected_;
 }
 
 void LoopbackCheck::forgetReceived()
@@ -84,7 +93,7 @@ void LoopbackCheck::beginRun()
 
 void LoopbackCheck::receiveOnce()
 {
-    const QString rx = ReadingText::escape(port_.input());
+    const QString rx = port_.escapedInput();
     forgetReceived();
     mode_ = Mode::Echo;
     emit replyShown(rx);
@@ -177,7 +186,7 @@ void LoopbackCheck::onBytesArrived()
 
 QString LoopbackCheck::readEscaped()
 {
-    const QString rx = ReadingText::escape(port_.input());
+    const QString rx = port_.escapedInput();
     // Only the buffer's first characters are ever compared, and a text at
     // least as long as the cap is never expected, so what lies beyond the cap
     // cannot change an outcome: drop it instead of growing without end.

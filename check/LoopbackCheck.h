@@ -20,8 +20,8 @@ class Timer;
 // station (Mode::Echo) sends the text back on each arrival of it. The probe
 // timer and the poller are given; their ticks drive probe() and poll().
 //
-// The text is taken from its source afresh at every send and comparison, in
-// the escaped form typed by the user ("ABC[13]").
+// The text is taken from its source afresh at every send, in the escaped
+// form typed by the user ("ABC[13]"); see setTextSource().
 class LoopbackCheck : public QObject {
     Q_OBJECT
 public:
@@ -35,8 +35,11 @@ public:
                   QObject *parent = nullptr);
 
     // Where the text comes from (the window's send box); or a fixed text.
+    // What the source gives is read afresh at every send; the text an echo
+    // is compared with is kept until textChanged() says the source changed.
     void setTextSource(std::function<QString()> source);
     void setText(const QString &escaped);
+    void textChanged();
     // Probes go out only while enabled (the window's check box).
     void setProbesEnabled(bool enabled);
     // A probe not answered this long after it went out is given up, counted
@@ -108,6 +111,7 @@ private:
     Timer &probeTimer_;
     Timer &pollTimer_;
     std::function<QString()> textSource_;
+    mutable std::optional<QString> expected_; // expectedText() until the text changes
 
     Mode mode_ = Mode::Idle;
     bool running_ = false;

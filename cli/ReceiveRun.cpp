@@ -2,7 +2,6 @@
 
 #include "Console.h"
 #include "ExitCode.h"
-#include "PlmMod1.h"
 #include "PortSession.h"
 #include "SerialPort.h"
 
@@ -39,10 +38,10 @@ void ReceiveRun::printArrived()
 {
     if (stopping_)
         return;
-    const QString arrived = session_.port().input();
+    const QString arrived = session_.port().escapedInput();
     if (arrived.isEmpty())
         return;
-    Console::write(out_, PlmMod1::EscapeCodes(arrived));
+    Console::write(out_, arrived);
     printed_ = true;
 }
 

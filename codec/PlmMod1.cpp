@@ -1,7 +1,9 @@
 #include "PlmMod1.h"
 
 #include "Cp932.h"
+#include "Cp932Table.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -90,6 +92,116 @@ const EscapeTables &escapeTables()
 // What writeEscape() may write past the end of the escape it writes.
 static_assert(kEscapeSpare >= 8);
 
+// What each single byte and each double-byte cell shows as once decoded and
+// escaped, written out in full, so that a reading from the port goes to its
+// escaped text without the decoded text in between, and each character costs
+// one fixed-size copy instead of branches on its kind. Entries 0-255 are the
+// single bytes, then come the cells of the double-byte table.
+constexpr int kCellCount = Cp932Table::kLeadCount * Cp932Table::kTrailCount;
+constexpr int kShownUnits = 8; // "[-32448]", the longest escape
+constexpr int kSingleCount = 256;
+
+struct ByteEscapes {
+    std::array<std::array<char16_t, kShownUnits>, kSingleCount + kCellCount> shown;
+    std::array<quint8, kSingleCount + kCellCount> length; // 0: the cell holds no character
+};
+
+std::unique_ptr<ByteEscapes> buildByteEscapes()
+{
+    const EscapeTables &units = escapeTables();
+    auto tables = std::make_unique<ByteEscapes>();
+    const auto fill = [&](int entry, char16_t unit) {
+        auto &shown = tables->shown[entry];
+        shown.fill(0);
+        if (units.code[unit] >= 32) {
+            shown[0] = unit;
+        } else {
+            char16_t escape[kShownUnits + kEscapeSpare];
+            char16_t *const end = writeEscape(escape, units.code[unit]);
+            std::copy(escape + 0, end, shown.begin());
+        }
+        tables->length[entry] = units.length[unit];
+    };
+    for (int b = 0; b < kSingleCount; ++b)
+        fill(b, Cp932::fromSingleByte(quint8(b)).unicode());
+    for (int cell = 0; cell < kCellCount; ++cell) {
+        const char16_t unit = Cp932Table::kDoubleByte[cell];
+        if (unit != 0) {
+            fill(kSingleCount + cell, unit);
+        } else {
+            tables->shown[kSingleCount + cell].fill(0);
+            tables->length[kSingleCount + cell] = 0;
+        }
+    }
+    return tables;
+}
+
+const ByteEscapes &byteEscapes()
+{
+    static const std::unique_ptr<ByteEscapes> tables = buildByteEscapes();
+    return *tables;
+}
+
+// Walks `bytes` the way Cp932::decodeTo reads them, handing each piece to
+// `sink`: ascii8(p) for eight printable ASCII bytes at p (shown as they are),
+// entry(i) for a character, the entry of its byte or of its cell. Returns
+// true when a lead byte at the very end was held back (`holdLead`).
+template <typename Sink>
+bool walkBytes(QByteArrayView bytes, bool holdLead, const ByteEscapes &tables, Sink &sink)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *const end = p + bytes.size();
+    while (end - p >= 2) {
+        if (end - p >= 8) {
+            quint64 word;
+            std::memcpy(&word, p, sizeof word);
+            // No byte at 0x80 or above, and none below 0x20 (subtracting 0x20
+            // sets the top bit of the lowest such byte).
+            if (((word | (word - 0x2020202020202020u)) & 0x8080808080808080u) == 0) {
+                sink.ascii8(p);
+                p += 8;
+                continue;
+            }
+        }
+        // A lead byte with a trail byte whose cell holds a character makes
+        // one character; any other byte stands alone. Chosen without
+        // branches: which it is depends on the data, byte by byte.
+        const int row = Cp932Table::kLeadRow[p[0]];
+        const int column = Cp932Table::kTrailColumn[p[1]];
+        const int cell = kSingleCount + row * Cp932Table::kTrailCount + column;
+        const bool pair = (row | column) >= 0 && tables.length[cell] != 0;
+        sink.entry(pair ? cell : p[0]);
+        p += 1 + int(pair);
+    }
+    if (p < end) {
+        const unsigned char b = *p;
+        if (holdLead && Cp932Table::kLeadRow[b] >= 0)
+            return true;
+        sink.entry(b);
+    }
+    return false;
+}
+
+// Writes up to kShownUnits units past the end of what it has written.
+struct WriteSink {
+    const ByteEscapes &tables;
+    char16_t *dst;
+    void ascii8(const unsigned char *p)
+    {
+        for (int k = 0; k < 8; ++k)
+            dst[k] = p[k];
+        dst += 8;
+    }
+    void entry(int entry)
+    {
+        std::memcpy(dst, tables.shown[entry].data(), kShownUnits * sizeof(char16_t));
+        dst += tables.length[entry];
+    }
+};
+
+static_assert(kEscapeSpare >= kShownUnits);
+static_assert(kMostShownPerByte * 2 >= kShownUnits);
+
 } // namespace
 
 QString UnescapeCodes(const QString &text)
@@ -115,7 +227,11 @@ QString UnescapeCodes(const QString &text)
                 haveDigits = false;
                 value = 0;
             } else {
-                *dst++ = c;
+                // Plain text up to the next "[" goes across at once.
+                const qsizetype run = QStringView(p, end).indexOf(u'[');
+                const char16_t *const runEnd = run < 0 ? end : p + run;
+                dst = std::copy(p, runEnd, dst);
+                p = runEnd - 1;
             }
             continue;
         }
@@ -191,6 +307,16 @@ QString EscapeCodes(const QString &text)
     Q_ASSERT(end == begin + length);
     out.truncate(length);
     return out;
+}
+
+char16_t *DecodeEscapeTo(QByteArrayView bytes, char16_t *out, bool *endsInLead)
+{
+    const ByteEscapes &tables = byteEscapes();
+    WriteSink sink{tables, out};
+    const bool held = walkBytes(bytes, endsInLead != nullptr, tables, sink);
+    if (endsInLead)
+        *endsInLead = held;
+    return sink.dst;
 }
 
 } // namespace PlmMod1

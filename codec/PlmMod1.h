@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 // The bracket convention for control codes: in the send box any character may
@@ -33,5 +34,16 @@ QString EscapeCodes(const QString &text);
 constexpr qsizetype kEscapeSpare = 8;
 qsizetype EscapedLength(QStringView text);
 char16_t *EscapeCodesTo(QStringView text, char16_t *out);
+
+// Code page 932 bytes straight to the text EscapeCodes(Cp932::decode(bytes))
+// shows, in one pass and without the decoded text in between: how a reading
+// from the port becomes received text. Given `endsInLead`, a lead byte at the
+// very end is left out and *endsInLead says so, for a caller that reads in
+// pieces, as Cp932::decodeTo does. `out` has room for kMostShownPerByte units
+// a byte and kEscapeSpare more; returns where the text ends.
+//   DecodeEscapeTo("OK\r", out) writes "OK[13]"
+//   DecodeEscapeTo("\x82\xA0", out) writes "[-32096]"
+constexpr qsizetype kMostShownPerByte = 4; // "[13]"; "[-32096]" for two bytes
+char16_t *DecodeEscapeTo(QByteArrayView bytes, char16_t *out, bool *endsInLead = nullptr);
 
 } // namespace PlmMod1

@@ -171,6 +171,8 @@ QString decode(QByteArrayView bytes)
 QByteArray encode(QStringView text)
 {
     const ReverseMap &map = reverseMap();
+    // Room for two bytes a unit, so that a character's second byte can be
+    // written even when it has none.
     QByteArray bytes(text.size() * 2, Qt::Uninitialized);
     auto *dst = reinterpret_cast<unsigned char *>(bytes.data());
     const char16_t *p = text.utf16();
@@ -183,10 +185,13 @@ QByteArray encode(QStringView text)
             ++p;
             continue;
         }
+        // One byte or two, written without a branch: which it is changes
+        // from one character to the next in Japanese text.
         const quint16 code = map[unit];
-        if (code > 0xFF)
-            *dst++ = static_cast<unsigned char>(code >> 8);
-        *dst++ = static_cast<unsigned char>(code);
+        const bool twoBytes = code > 0xFF;
+        dst[0] = static_cast<unsigned char>(twoBytes ? code >> 8 : code);
+        dst[1] = static_cast<unsigned char>(code);
+        dst += 1 + int(twoBytes);
     }
     bytes.truncate(reinterpret_cast<char *>(dst) - bytes.data());
     return bytes;

@@ -9,6 +9,9 @@ class Cp932Decoder {
 public:
     // Decodes `bytes` after whatever is pending from the previous call.
     QString decode(QByteArrayView bytes);
+    // The same, as the received text shows it: PlmMod1::EscapeCodes of what
+    // decode() gives, made straight from the bytes.
+    QString decodeEscaped(QByteArrayView bytes);
 
     // Decodes and drops a pending lead byte (as an escaped lone byte).
     QString flush();
@@ -17,5 +20,9 @@ public:
     void reset() { pending_ = -1; }
 
 private:
+    // The character the held lead byte starts with the first of `bytes`
+    // (taken from them), or the held byte alone; nothing is held after.
+    char16_t takePending(QByteArrayView &bytes);
+
     int pending_ = -1; // the held lead byte, or -1
 };

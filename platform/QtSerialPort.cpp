@@ -271,7 +271,7 @@ void QtSerialPort::setReadBufferLimit(qint64 bytes)
     serial_.setReadBufferSize(readBufferLimit_);
 }
 
-QString QtSerialPort::input()
+QByteArray QtSerialPort::takeReceived()
 {
     if (state_ != State::Open)
         return {};
@@ -286,7 +286,17 @@ QString QtSerialPort::input()
     // Most polls find nothing, and readAll() makes a buffer even then.
     if (serial_.bytesAvailable() == 0)
         return {};
-    return decoder_.decode(serial_.readAll());
+    return serial_.readAll();
+}
+
+QString QtSerialPort::input()
+{
+    return decoder_.decode(takeReceived());
+}
+
+QString QtSerialPort::escapedInput()
+{
+    return decoder_.decodeEscaped(takeReceived());
 }
 
 void QtSerialPort::onError(QSerialPort::SerialPortError error)

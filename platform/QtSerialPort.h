@@ -32,6 +32,7 @@ public:
 
     Output output(const QString &text) override;
     QString input() override;
+    QString escapedInput() override;
 
     QString errorString() const override { return error_; }
 
@@ -53,6 +54,8 @@ private:
     bool configure(QString *why);
     void onError(QSerialPort::SerialPortError error);
     void releaseDevice();
+    // What the system has received since the last read; empty when closed.
+    QByteArray takeReceived();
 
     DeviceLock lock_; // taken before serial_ opens, released after it closes
     QSerialPort serial_;

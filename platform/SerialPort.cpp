@@ -1,3 +1,10 @@
 #include "SerialPort.h"
 
+#include "ReadingText.h"
+
 SerialPort::~SerialPort() = default;
+
+QString SerialPort::escapedInput()
+{
+    return ReadingText::escape(input());
+}

@@ -61,6 +61,8 @@ public:
     // came or the port is closed. A lead byte that ends the received bytes is
     // held back until its trail byte arrives.
     virtual QString input() = 0;
+    // The same, escaped as received text is shown ("OK[13][10]").
+    virtual QString escapedInput();
 
     // Why the last open failed, or why the port was lost (for diagnostics).
     virtual QString errorString() const = 0;

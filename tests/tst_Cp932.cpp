@@ -1,5 +1,6 @@
 #include "Cp932.h"
 #include "Cp932Decoder.h"
+#include "PlmMod1.h"
 
 #include <QList>
 #include <QTest>
@@ -52,6 +53,16 @@ QString decodeInPieces(const QList<QByteArrayView> &pieces)
     for (QByteArrayView piece : pieces)
         text += decoder.decode(piece);
     return text + decoder.flush();
+}
+
+// The received text the port makes straight from the same pieces.
+QString escapeInPieces(const QList<QByteArrayView> &pieces)
+{
+    Cp932Decoder decoder;
+    QString shown;
+    for (QByteArrayView piece : pieces)
+        shown += decoder.decodeEscaped(piece);
+    return shown + PlmMod1::EscapeCodes(decoder.flush());
 }
 
 #ifdef COMMCHECK_HAVE_ICONV
@@ -569,10 +580,15 @@ void TestCp932::roundTripsRandomSequences_data()
     QTest::newRow("uniform bytes") << all;
     QTest::newRow("lead and boundary bytes") << awkward;
     QTest::newRow("ASCII with lead bytes") << bytesOf({0x41, 0x0D, 0x0A, 0x5C, 0x81, 0xFC, 0x9F});
+    // Runs of printable ASCII go eight bytes at a time until one of these.
+    QTest::newRow("printable ASCII and its edges")
+        << QByteArray("ABCDEFGHIJ ~") + bytesOf({0x7F, 0x1F, 0x00, 0x80, 0xA1, 0x82, 0xA0});
 }
 
 // Decode then encode gives the bytes back (duplicate cells aside), and decoding
-// split anywhere (or a byte at a time) gives what decoding at once gives.
+// split anywhere (or a byte at a time) gives what decoding at once gives; so
+// does the received text made straight from the bytes, against escaping the
+// decoded text.
 void TestCp932::roundTripsRandomSequences()
 {
     QFETCH(QByteArray, alphabet);
@@ -603,6 +619,13 @@ void TestCp932::roundTripsRandomSequences()
             singles << view.sliced(i, 1);
         if (decodeInPieces(singles) != text)
             QFAIL(qPrintable(hexBytes(bytes) + QStringLiteral(" decodes differently bytewise")));
+        const QString shown = PlmMod1::EscapeCodes(text);
+        const qsizetype split = length(random) % (view.size() + 1);
+        if (escapeInPieces({view}) != shown ||
+            escapeInPieces({view.first(split), view.sliced(split)}) != shown ||
+            escapeInPieces(singles) != shown) {
+            QFAIL(qPrintable(hexBytes(bytes) + QStringLiteral(" shows differently")));
+        }
     }
 }
 

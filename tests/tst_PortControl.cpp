@@ -58,6 +58,7 @@ private slots:
     void openWithDefaults();
     void openPassesTypedValuesThrough();
     void sendTransmitsUnescapedTextAndEntersFeedbackMode();
+    void echoIsComparedWithTheSendBoxAsEdited();
     void refusedSendIsSaidAfterTheReceiveBoxAndStartsNothing_data();
     void refusedSendIsSaidAfterTheReceiveBoxAndStartsNothing();
     void receiveShowsEscapedArrivalsAndEntersEchoMode();
@@ -175,6 +176,26 @@ void TestPortControl::sendTransmitsUnescapedTextAndEntersFeedbackMode()
     f.c().sendText->setPlainText(QStringLiteral("あ\nB"));
     f.form->controls().portButtons[Form1::Send]->click();
     QCOMPARE(f.port->written(), QByteArray("\x82\xa0\r\nB"));
+}
+
+// The check keeps the text it compares echoes with between polls; an edit of
+// the send box while a probe is out must still be what the echo is held to.
+void TestPortControl::echoIsComparedWithTheSendBoxAsEdited()
+{
+    TestWindow f;
+    f.form->controls().portButtons[Form1::Open]->click();
+    f.check(QStringLiteral("AB[13]"), 1000);
+    QVERIFY(f.timer1->fire());
+    f.port->feed("AB\r");
+    QVERIFY(f.timer2->fire());
+    QVERIFY(f.timer1->fire());
+    QVERIFY(f.check().waiting());
+
+    Controls::setBoxText(f.c().sendText, QStringLiteral("XY[13]"));
+    f.port->feed("XY\r");
+    QVERIFY(f.timer2->fire());
+    QCOMPARE(f.check().statistics()[Statistics::Count], 2.0f);
+    QCOMPARE(f.check().statistics()[Statistics::Errors], 0.0f);
 }
 
 void TestPortControl::refusedSendIsSaidAfterTheReceiveBoxAndStartsNothing_data()

@@ -314,6 +314,8 @@ void Form1::bindEngine()
                                              *services_.Timer2);
     // The send box is read afresh at every send and comparison.
     check_->setTextSource([box = c.sendText] { return Controls::boxText(box); });
+    connect(c.sendText->document(), &QTextDocument::contentsChanged, check_.get(),
+            &LoopbackCheck::textChanged);
     check_->setProbesEnabled(c.checkEnabled->isChecked());
     connect(c.checkEnabled, &QCheckBox::toggled, check_.get(), &LoopbackCheck::setProbesEnabled);
 

@@ -1,8 +1,11 @@
 // Fuzzes the code page 932 conversion with arbitrary bytes: decoding never
 // fails, decoding in pieces gives what decoding at once gives, and the
-// decoded text encodes back to bytes that decode to the same text again.
+// decoded text encodes back to bytes that decode to the same text again. The
+// received text made straight from the bytes, in the same pieces, is the
+// decoded text escaped.
 #include "Cp932.h"
 #include "Cp932Decoder.h"
+#include "PlmMod1.h"
 
 #include <cstdlib>
 
@@ -13,12 +16,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // Pieces cut where the first byte says, then every 3 bytes.
     Cp932Decoder decoder;
+    Cp932Decoder port;
     const qsizetype cut = size ? qsizetype(data[0] % (size + 1)) : 0;
     QString pieces = decoder.decode(bytes.first(cut));
-    for (qsizetype i = cut; i < bytes.size(); i += 3)
-        pieces += decoder.decode(bytes.sliced(i, std::min<qsizetype>(3, bytes.size() - i)));
+    QString shown = port.decodeEscaped(bytes.first(cut));
+    for (qsizetype i = cut; i < bytes.size(); i += 3) {
+        const QByteArrayView piece = bytes.sliced(i, std::min<qsizetype>(3, bytes.size() - i));
+        pieces += decoder.decode(piece);
+        shown += port.decodeEscaped(piece);
+    }
     pieces += decoder.flush();
-    if (pieces != whole)
+    shown += PlmMod1::EscapeCodes(port.flush());
+    if (pieces != whole || shown != PlmMod1::EscapeCodes(whole))
         abort();
 
     // Every byte is kept: bytes come back as they were, except that a

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
+#include <QStringView>
 
 // The escaped form of what was read from the port. A received burst runs to
 // tens of megabytes once escaped, so it is measured once and written once
@@ -11,5 +13,11 @@ namespace ReadingText {
 
 //   escape(u"OK\r\n") == u"OK[13][10]"
 QString escape(const QString &decoded);
+
+// `head`, already escaped, then code page 932 `bytes` escaped as they decode
+// (PlmMod1::DecodeEscapeTo). With `endsInLead`, a lead byte at the very end
+// is left out and *endsInLead says so.
+//   decodeEscaped(u"", "OK\r\n", nullptr) == u"OK[13][10]"
+QString decodeEscaped(QStringView head, QByteArrayView bytes, bool *endsInLead);
 
 } // namespace ReadingText
