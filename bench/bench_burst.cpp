@@ -145,12 +145,13 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    // Where the click's time goes: the conversion the port and the click do
-    // (decode in pieces, escape), and the receive box taking the text, each
-    // again on its own.
+    // Where the click's time goes: the conversion the port does (bytes to
+    // received text), and the receive box taking the text, each again on its
+    // own.
     clock.restart();
     Cp932Decoder decoder;
-    QString converted = PlmMod1::EscapeCodes(decoder.decode(burst) + decoder.flush());
+    QString converted = decoder.decodeEscaped(burst);
+    converted += PlmMod1::EscapeCodes(decoder.flush());
     const qint64 convertNs = clock.nsecsElapsed();
     Controls::setBoxText(station.c().receivedText, QString());
     QCoreApplication::processEvents();
