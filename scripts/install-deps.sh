@@ -14,6 +14,7 @@ pkg-config
 qt6-base-dev
 qt6-serialport-dev
 qt6-translations-l10n
+libqt6svg6
 libfontconfig-dev
 libgl-dev
 fonts-ipafont-gothic
