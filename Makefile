@@ -1,5 +1,5 @@
-# Entry points: `make run`, `make test`, `make bench`, `make demo` and
-# `make install`. Each installs the missing Debian packages first, then
+# Entry points: `make run`, `make test`, `make bench`, `make demo`,
+# `make package` and `make install`. Each installs the missing Debian packages first, then
 # configures and builds.
 BUILD_DIR ?= build
 SAN_DIR ?= build-san
@@ -14,7 +14,7 @@ PREFIX ?= /usr/local
 export QT_QPA_PLATFORM ?= offscreen
 
 .PHONY: all deps configure build run test test-plain test-sanitized fuzz-smoke bench clean format \
-	demo install screenshots
+	demo install package screenshots
 
 all: build
 
@@ -35,10 +35,20 @@ run: build
 demo: build
 	@QT_QPA_PLATFORM= sh scripts/demo.sh $(BUILD_DIR)/commcheck
 
-# Both programs, the manual page of commcheck-cli, the desktop entry and the
-# icon, under $(PREFIX).
+# Both programs, their manual pages, the desktop entry, the icons and the
+# AppStream metadata, under $(PREFIX).
 install: build
 	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# The Debian package of both programs, $(BUILD_DIR)/commcheck_<version>_<arch>.deb,
+# from the same install rules under /usr: its metadata validated first, the
+# package checked by lintian after (any error or warning fails).
+package: build
+	@sh scripts/install-deps.sh package
+	@cd $(BUILD_DIR) && ctest -R '^PackageMetadata$$' --output-on-failure
+	@rm -f $(BUILD_DIR)/commcheck_*.deb
+	@cd $(BUILD_DIR) && cpack -G DEB
+	@lintian --display-info --fail-on error,warning $(BUILD_DIR)/commcheck_*.deb
 
 # Refreshes the pictures of the window in docs/.
 screenshots: configure

@@ -14,6 +14,7 @@ pkg-config
 qt6-base-dev
 qt6-serialport-dev
 qt6-translations-l10n
+libqt6svg6
 libfontconfig-dev
 libgl-dev
 fonts-ipafont-gothic
@@ -23,12 +24,16 @@ xauth
 dbus-daemon
 at-spi2-core
 python3-pyatspi
+appstream
+desktop-file-utils
 "
 
-# `install-deps.sh bench`: also what `make bench` alone needs.
-if [ "${1:-}" = bench ]; then
-    PACKAGES="$PACKAGES libbenchmark-dev"
-fi
+# `install-deps.sh bench` and `install-deps.sh package`: also what
+# `make bench` or `make package` alone needs.
+case "${1:-}" in
+bench) PACKAGES="$PACKAGES libbenchmark-dev" ;;
+package) PACKAGES="$PACKAGES dpkg-dev file lintian" ;;
+esac
 
 missing=""
 for p in $PACKAGES; do
