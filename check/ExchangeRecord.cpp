@@ -4,26 +4,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <limits>
 
 namespace {
 
 constexpr std::uint32_t kLargestSequenceStep = (1u << 30) - 1;
-
-// Mean and sum of squared deviations of two parts together (Chan et al.).
-void merge(std::uint64_t &count, double &mean, double &squares, std::uint64_t otherCount,
-           double otherMean, double otherSquares)
-{
-    if (otherCount == 0)
-        return;
-    const double n = double(count);
-    const double m = double(otherCount);
-    const double delta = otherMean - mean;
-    mean += delta * m / (n + m);
-    squares += otherSquares + delta * delta * n * m / (n + m);
-    count += otherCount;
-}
 
 // The local time's offset from UTC at a moment, looked up once for each
 // quarter of an hour: the lookup costs microseconds, as much as the rest of a
@@ -54,7 +41,7 @@ private:
 
 } // namespace
 
-ExchangeRecord::ExchangeRecord() = default;
+ExchangeRecord::ExchangeRecord(std::size_t limit) : limit_(std::max<std::size_t>(1, limit)) {}
 
 void ExchangeRecord::Summary::add(double ms, Exchange::Outcome outcome)
 {
@@ -79,12 +66,15 @@ void ExchangeRecord::Summary::add(double ms, Exchange::Outcome outcome)
 void ExchangeRecord::reset()
 {
     // A run of a million leaves 16 MB behind: given back, not kept for the next.
-    points_ = {};
+    times_ = {};
+    steps_ = {};
+    blocks_ = {};
     head_ = 0;
     firstAtMs_ = lastAtMs_ = 0;
     firstSequence_ = lastSequence_ = 0;
     dropped_ = 0;
-    summary_ = {};
+    run_ = {};
+    keptTimes_.clear();
     received_ = {};
     receivedChars_ = 0;
     ++version_;
@@ -93,35 +83,59 @@ void ExchangeRecord::reset()
 void ExchangeRecord::add(const Exchange &exchange)
 {
     const qint64 atMs = exchange.at.toMSecsSinceEpoch();
-    Stored stored{};
-    stored.responseMs = exchange.responseMs;
-    stored.outcome = std::uint32_t(exchange.outcome);
-    if (points_.empty() && dropped_ == 0) {
+    Step step{};
+    step.outcome = std::uint32_t(exchange.outcome);
+    if (times_.empty() && dropped_ == 0) {
         firstAtMs_ = lastAtMs_ = atMs;
         firstSequence_ = lastSequence_ = exchange.sequence;
     } else {
         // Steps that do not fit (the clock set weeks back) are cut short;
         // the steps after them make up for it.
-        stored.atStepMs = std::int32_t(
-            std::clamp<qint64>(atMs - lastAtMs_, std::numeric_limits<std::int32_t>::min(),
-                               std::numeric_limits<std::int32_t>::max()));
-        stored.sequenceStep = std::uint32_t(std::min<std::uint64_t>(
+        step.atMs = std::int32_t(std::clamp<qint64>(atMs - lastAtMs_,
+                                                    std::numeric_limits<std::int32_t>::min(),
+                                                    std::numeric_limits<std::int32_t>::max()));
+        step.sequence = std::uint32_t(std::min<std::uint64_t>(
             exchange.sequence > lastSequence_ ? exchange.sequence - lastSequence_ : 0,
             kLargestSequenceStep));
-        lastAtMs_ += stored.atStepMs;
-        lastSequence_ += stored.sequenceStep;
+        lastAtMs_ += step.atMs;
+        lastSequence_ += step.sequence;
     }
 
+    run_.add(exchange.responseMs, exchange.outcome);
+    if (exchange.outcome == Exchange::Outcome::Ok)
+        keptTimes_.add(exchange.responseMs);
+
     const std::uint64_t place = total();
-    if (points_.size() < kLimit) {
+    if (times_.size() < limit_) {
         // Grown by doubling up to the limit and no further.
-        if (points_.size() == points_.capacity())
-            points_.reserve(std::min(kLimit, std::max<std::size_t>(1024, points_.size() * 2)));
-        points_.push_back(stored);
+        if (times_.size() == times_.capacity()) {
+            const std::size_t room =
+                std::min(limit_, std::max<std::size_t>(4 * kBlock, times_.size() * 2));
+            times_.reserve(room);
+            steps_.reserve(room);
+        }
+        const std::size_t at = times_.size();
+        times_.push_back(exchange.responseMs);
+        steps_.push_back(step);
+        if (at % kBlock == 0)
+            blocks_.push_back({lastAtMs_, {0, lastAtMs_, lastAtMs_, {}}});
+        Span &span = blocks_.back().span;
+        ++span.count;
+        span.earliestAtMs = std::min(span.earliestAtMs, lastAtMs_);
+        span.latestAtMs = std::max(span.latestAtMs, lastAtMs_);
+        span.outcomes[std::size_t(exchange.outcome)].add(lastAtMs_, exchange.responseMs);
     } else {
         dropOldest();
-        points_[head_] = stored;
-        head_ = (head_ + 1) % points_.size();
+        const std::size_t at = head_;
+        times_[at] = exchange.responseMs;
+        steps_[at] = step;
+        head_ = (head_ + 1) % times_.size();
+        // A block being written into holds the newest exchanges and the
+        // oldest, and is never taken whole: it is summed up once it is full.
+        if (at % kBlock == 0)
+            blocks_[at / kBlock].startAtMs = lastAtMs_;
+        if ((at + 1) % kBlock == 0 || at + 1 == times_.size())
+            sumUpBlock(at / kBlock);
     }
 
     if (!exchange.received.isEmpty()) {
@@ -137,16 +151,31 @@ void ExchangeRecord::add(const Exchange &exchange)
 
 void ExchangeRecord::dropOldest()
 {
-    const Stored &oldest = points_[head_];
-    summary_.add(oldest.responseMs, Exchange::Outcome(oldest.outcome));
-    const Stored &next = points_[(head_ + 1) % points_.size()];
-    firstAtMs_ += next.atStepMs;
-    firstSequence_ += next.sequenceStep;
+    if (Exchange::Outcome(steps_[head_].outcome) == Exchange::Outcome::Ok)
+        keptTimes_.remove(times_[head_]);
+    const Step &next = steps_[(head_ + 1) % times_.size()];
+    firstAtMs_ += next.atMs;
+    firstSequence_ += next.sequence;
     if (!received_.empty() && received_.front().first == dropped_) {
         receivedChars_ -= received_.front().second.size();
         received_.pop_front();
     }
     ++dropped_;
+}
+
+void ExchangeRecord::sumUpBlock(std::size_t block)
+{
+    Span span;
+    span.earliestAtMs = span.latestAtMs = blocks_[block].startAtMs;
+    const std::size_t from = block * kBlock;
+    walk(from, std::min(times_.size(), from + kBlock), blocks_[block].startAtMs,
+         [&span](const Point &p) {
+             ++span.count;
+             span.earliestAtMs = std::min(span.earliestAtMs, p.atMs);
+             span.latestAtMs = std::max(span.latestAtMs, p.atMs);
+             span.outcomes[std::size_t(p.outcome)].add(p.atMs, p.responseMs);
+         });
+    blocks_[block].span = span;
 }
 
 void ExchangeRecord::forEachExchange(const std::function<bool(const Exchange &)> &visit) const
@@ -185,53 +214,60 @@ const ExchangeRecord::Figures &ExchangeRecord::figures() const
 ExchangeRecord::Figures ExchangeRecord::compute() const
 {
     Figures f;
-    f.min = summary_.min;
-    f.max = summary_.max;
-    std::vector<double> times;
-    times.reserve(points_.size());
-    for (const Stored &stored : points_) {
-        switch (Exchange::Outcome(stored.outcome)) {
-        case Exchange::Outcome::Ok:
-            f.min = summary_.count == 0 && times.empty() ? stored.responseMs
-                                                         : std::min(f.min, stored.responseMs);
-            f.max = summary_.count == 0 && times.empty() ? stored.responseMs
-                                                         : std::max(f.max, stored.responseMs);
-            times.push_back(stored.responseMs);
-            break;
-        case Exchange::Outcome::Error:
-            ++f.errors;
-            break;
-        case Exchange::Outcome::Lost:
-            ++f.lost;
-            break;
-        }
-    }
-    f.errors += summary_.errors;
-    f.lost += summary_.lost;
-
-    // The kept times' mean, then their squared deviations from it: two
-    // passes, exact where one running sum of squares would cancel.
-    double mean = 0;
-    for (double t : times)
-        mean += t;
-    mean = times.empty() ? 0 : mean / double(times.size());
-    double squares = 0;
-    for (double t : times)
-        squares += (t - mean) * (t - mean);
-
-    std::uint64_t count = summary_.count;
-    f.mean = summary_.mean;
-    double allSquares = summary_.squares;
-    merge(count, f.mean, allSquares, times.size(), mean, squares);
-    f.count = count;
-    if (count == 0)
+    f.count = run_.count;
+    f.errors = run_.errors;
+    f.lost = run_.lost;
+    if (run_.count == 0)
         return f;
-    f.standardDeviation = std::sqrt(allSquares / double(count));
+    f.mean = run_.mean;
+    f.min = run_.min;
+    f.max = run_.max;
+    f.standardDeviation = std::sqrt(run_.squares / double(run_.count));
 
+    // Each percentile's bucket is known from the counts; only the kept times
+    // in those (at most three) buckets are gathered and ranked.
     static constexpr std::array<double, 3> kPercents = {50, 95, 99};
-    const std::vector<double> p = Percentile::exact(times, kPercents);
-    f.p50 = p[0];
-    f.p95 = p[1];
-    f.p99 = p[2];
+    const std::uint64_t kept = keptTimes_.total();
+    if (kept == 0)
+        return f;
+    std::array<TimeHistogram::Place, 3> places;
+    std::array<std::vector<double>, 3> among;
+    for (std::size_t i = 0; i < kPercents.size(); ++i)
+        places[i] = keptTimes_.find(Percentile::rank(kept, kPercents[i]));
+    // Each bucket as the times it holds, the first and last open-ended, so
+    // that a time is placed by comparisons alone.
+    std::array<std::pair<double, double>, 3> ranges;
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        const int b = places[i].bucket;
+        ranges[i] = {b == 0 ? -std::numeric_limits<double>::infinity() : TimeHistogram::lowMs(b),
+                     b == TimeHistogram::kBuckets - 1 ? std::numeric_limits<double>::infinity()
+                                                      : TimeHistogram::lowMs(b + 1)};
+    }
+    // Only the times are looked at, and the outcome of the few in range;
+    // the ranges are tested without branching, as a time is seldom in one.
+    for (std::size_t at = 0; at < times_.size(); ++at) {
+        const double ms = times_[at];
+        const unsigned in = unsigned(ms >= ranges[0].first && ms < ranges[0].second) |
+                            unsigned(ms >= ranges[1].first && ms < ranges[1].second) << 1 |
+                            unsigned(ms >= ranges[2].first && ms < ranges[2].second) << 2;
+        if (in != 0 && Exchange::Outcome(steps_[at].outcome) == Exchange::Outcome::Ok)
+            // The lowest of equal buckets: the others share its times.
+            among[std::size_t(std::countr_zero(in))].push_back(ms);
+    }
+    std::array<double, 3> found{};
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        // A bucket met before holds the times of this one too.
+        std::size_t j = 0;
+        while (places[j].bucket != places[i].bucket)
+            ++j;
+        const std::uint64_t rank = Percentile::rank(kept, kPercents[i]) - places[i].below;
+        std::vector<double> &times = among[j];
+        const auto nth = times.begin() + std::ptrdiff_t(rank - 1);
+        std::nth_element(times.begin(), nth, times.end());
+        found[i] = *nth;
+    }
+    f.p50 = found[0];
+    f.p95 = found[1];
+    f.p99 = found[2];
     return f;
 }

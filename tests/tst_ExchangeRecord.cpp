@@ -82,25 +82,30 @@ void ExchangeRecordTest::matchesAReferenceOfTheSameRun_data()
 {
     QTest::addColumn<qulonglong>("length");
     QTest::addColumn<qulonglong>("earlierRun"); // exchanges of a run before, forgotten
+    QTest::addColumn<qulonglong>("limit");      // exchanges kept at most
 
-    QTest::newRow("one exchange") << 1ull << 0ull;
-    QTest::newRow("a short run") << 10007ull << 0ull;
-    QTest::newRow("a new run after another") << 3001ull << 5000ull;
-    QTest::newRow("beyond the bound") << qulonglong(ExchangeRecord::kLimit + 123457) << 0ull;
+    const auto million = qulonglong(ExchangeRecord::kLimit);
+    QTest::newRow("one exchange") << 1ull << 0ull << million;
+    QTest::newRow("a short run") << 10007ull << 0ull << million;
+    QTest::newRow("a new run after another") << 3001ull << 5000ull << million;
+    QTest::newRow("beyond the bound of a million") << million + 123457 << 0ull << million;
+    // A limit that is no whole number of blocks, gone round several times.
+    QTest::newRow("five times round a ring of 1000") << 5003ull << 0ull << 1000ull;
 }
 
 void ExchangeRecordTest::matchesAReferenceOfTheSameRun()
 {
     QFETCH(qulonglong, length);
     QFETCH(qulonglong, earlierRun);
+    QFETCH(qulonglong, limit);
 
-    ExchangeRecord record;
+    ExchangeRecord record(limit);
     add(record, randomRun(earlierRun, 7));
     record.reset();
     const std::vector<Reported> run = randomRun(length, 20240501);
     add(record, run);
 
-    const std::size_t kept = std::min<std::size_t>(run.size(), ExchangeRecord::kLimit);
+    const std::size_t kept = std::min<std::size_t>(run.size(), limit);
     QCOMPARE(record.size(), kept);
     QCOMPARE(record.total(), std::uint64_t(run.size()));
 
@@ -159,6 +164,52 @@ void ExchangeRecordTest::matchesAReferenceOfTheSameRun()
     });
     QVERIFY2(same,
              qPrintable(QStringLiteral("exchange %1 of the run read back differently").arg(i)));
+    QCOMPARE(i, run.size());
+
+    // In stretches as a chart takes them, every other one whole and the
+    // rest exchange by exchange: all of them in order, each stretch summing
+    // up its own exchanges.
+    i = run.size() - kept;
+    bool whole = false;
+    QString wrong;
+    auto differs = [&](const QString &what) {
+        if (wrong.isEmpty())
+            wrong = QStringLiteral("%1 at exchange %2 of the run").arg(what).arg(i);
+    };
+    record.forEachSpan(
+        [&](const ExchangeRecord::Span &span) {
+            whole = !whole;
+            if (!whole)
+                return false;
+            ExchangeRecord::Span want;
+            want.earliestAtMs = want.latestAtMs = run[i].atMs;
+            for (std::size_t j = i; j < i + span.count && j < run.size(); ++j) {
+                want.earliestAtMs = std::min(want.earliestAtMs, run[j].atMs);
+                want.latestAtMs = std::max(want.latestAtMs, run[j].atMs);
+                want.outcomes[std::size_t(run[j].outcome)].add(run[j].atMs, run[j].responseMs);
+            }
+            if (span.count == 0 || span.earliestAtMs != want.earliestAtMs ||
+                span.latestAtMs != want.latestAtMs)
+                differs(QStringLiteral("a stretch's times"));
+            for (std::size_t k = 0; k < want.outcomes.size(); ++k) {
+                const auto &got = span.outcomes[k];
+                const auto &expected = want.outcomes[k];
+                if (got.any != expected.any ||
+                    (got.any &&
+                     (got.lowMs != expected.lowMs || got.highMs != expected.highMs ||
+                      got.lowAtMs != expected.lowAtMs || got.highAtMs != expected.highAtMs)))
+                    differs(QStringLiteral("a stretch's extremes"));
+            }
+            i += span.count;
+            return true;
+        },
+        [&](const ExchangeRecord::Point &p) {
+            if (i >= run.size() || p.atMs != run[i].atMs || p.responseMs != run[i].responseMs ||
+                p.outcome != run[i].outcome)
+                differs(QStringLiteral("an exchange"));
+            ++i;
+        });
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
     QCOMPARE(i, run.size());
 }
 

@@ -9,6 +9,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QDateTimeAxis>
+#include <QGraphicsLayout>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineSeries>
@@ -17,8 +18,8 @@
 #include <QValueAxis>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
-#include <vector>
 
 namespace {
 
@@ -34,6 +35,47 @@ const QColor kLostColor(240, 140, 0);
 QString timeText(double ms)
 {
     return NumberText::fromSingle(static_cast<float>(ms));
+}
+
+// A series given the points it already has is left alone: replaced, it
+// would be drawn again all the same.
+void replaceIfChanged(QXYSeries *series, const QList<QPointF> &points)
+{
+    if (series->points() != points)
+        series->replace(points);
+}
+
+// The least of 1, 1.5, 2, 3, 4, 5, 6, 8 times a power of ten that is at
+// least `value`; 1 for nothing above 0.
+double roundUp(double value)
+{
+    if (!(value > 0))
+        return 1;
+    const double decade = std::pow(10.0, std::floor(std::log10(value)));
+    for (double step : {1.0, 1.5, 2.0, 3.0, 4.0, 5.0, 6.0, 8.0, 10.0}) {
+        if (step * decade >= value)
+            return step * decade;
+    }
+    return 10 * decade;
+}
+
+// The least round span of time that holds `ms`: 10 s, 20 s, 30 s, 1 min ...
+// up to a year, then whole years.
+qint64 roundSpanMs(qint64 ms)
+{
+    constexpr qint64 kSecond = 1000;
+    constexpr qint64 kMinute = 60 * kSecond;
+    constexpr qint64 kHour = 60 * kMinute;
+    constexpr qint64 kYear = 365 * kDayMs;
+    for (qint64 span :
+         {10 * kSecond, 20 * kSecond, 30 * kSecond, kMinute,     2 * kMinute,  5 * kMinute,
+          10 * kMinute, 15 * kMinute, 30 * kMinute, kHour,       2 * kHour,    3 * kHour,
+          6 * kHour,    12 * kHour,   kDayMs,       2 * kDayMs,  3 * kDayMs,   7 * kDayMs,
+          14 * kDayMs,  30 * kDayMs,  60 * kDayMs,  90 * kDayMs, 180 * kDayMs, kYear}) {
+        if (ms <= span)
+            return span;
+    }
+    return (ms / kYear + 1) * kYear;
 }
 
 } // namespace
@@ -66,6 +108,11 @@ void ChartWindow::buildResponseChart()
     auto *chart = new QChart;
     okSeries_ = new QLineSeries;
     okSeries_->setName(QStringLiteral("応答時間"));
+    // A hair line, which the painter draws as a line; a wider one it
+    // strokes as an outline and fills.
+    QPen line = okSeries_->pen();
+    line.setWidth(1);
+    okSeries_->setPen(line);
     errorSeries_ = new QScatterSeries;
     errorSeries_->setName(QStringLiteral("エラー"));
     lostSeries_ = new QScatterSeries;
@@ -95,18 +142,16 @@ void ChartWindow::buildResponseChart()
     }
     chart->legend()->setFont(font());
     chart->legend()->setAlignment(Qt::AlignBottom);
-    // Resized, the chart has another number of pixel columns to reduce to.
+    // Resized, the chart has another number of pixel columns to reduce to:
+    // drawn again once the resizing is done with, not a redraw interval later.
     connect(chart, &QChart::plotAreaChanged, this, [this](const QRectF &plot) {
-        if (int(plot.width()) != drawnColumns_) {
-            drawnVersion_ = ~std::uint64_t(0);
-            recordChanged();
-        }
+        if (int(plot.width()) != drawnColumns_ && isVisible())
+            QMetaObject::invokeMethod(this, &ChartWindow::redrawIfResized, Qt::QueuedConnection);
     });
 
     responseView_ = new QChartView(chart, this);
     responseView_->setObjectName(QStringLiteral("responseChart"));
     responseView_->setAccessibleName(QStringLiteral("応答時間の推移"));
-    responseView_->setRenderHint(QPainter::Antialiasing);
 }
 
 void ChartWindow::buildHistogram()
@@ -159,8 +204,11 @@ QWidget *ChartWindow::buildFigures()
         values_[i]->setObjectName(name + QStringLiteral("Value"));
         values_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         values_[i]->setLineWidth(1);
-        values_[i]->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("0")) * 12);
         values_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        // Its size fixed (room for 12 digits), a value taking a new text at
+        // every redraw does not have the window lay itself out again.
+        values_[i]->setFixedSize(fontMetrics().horizontalAdvance(QStringLiteral("0")) * 12 + 8,
+                                 values_[i]->sizeHint().height());
         // As in the main window: the value keeps its text as its name, so
         // that a reader announces the figure, and its caption labels it.
         captions_[i]->setBuddy(values_[i]);
@@ -180,7 +228,16 @@ void ChartWindow::recordChanged()
 void ChartWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    // The chart lays itself out when the event loop comes round; done now,
+    // the first drawing already has its plot area's width.
+    responseView_->chart()->layout()->activate();
     if (drawnVersion_ != record_.version())
+        redraw();
+}
+
+void ChartWindow::redrawIfResized()
+{
+    if (isVisible() && int(responseView_->chart()->plotArea().width()) != drawnColumns_)
         redraw();
 }
 
@@ -196,6 +253,7 @@ void ChartWindow::redraw()
     drawnVersion_ = record_.version();
     showFigures();
     drawResponses();
+    drawHistogram();
 }
 
 void ChartWindow::showFigures()
@@ -227,59 +285,84 @@ void ChartWindow::showFigures()
 
 void ChartWindow::drawResponses()
 {
-    qint64 firstMs = record_.firstAtMs();
-    qint64 lastMs = record_.lastAtMs();
-    if (lastMs <= firstMs) {
-        firstMs -= 500;
-        lastMs += 500;
+    // The time axis runs from the oldest exchange over a round span that
+    // the run grows into, and the response axis up to a round number: a
+    // new exchange mostly changes the line alone, not the axes, whose labels
+    // cost more to lay out again than the line to draw.
+    const qint64 firstMs = record_.firstAtMs();
+    const qint64 endMs = firstMs + roundSpanMs(record_.lastAtMs() - firstMs);
+    if (firstMs != shownFirstMs_ || endMs != shownEndMs_) {
+        shownFirstMs_ = firstMs;
+        shownEndMs_ = endMs;
+        timeAxis_->setFormat(endMs - firstMs > kDayMs ? QStringLiteral("MM/dd HH:mm")
+                                                      : QStringLiteral("HH:mm:ss"));
+        timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(firstMs),
+                            QDateTime::fromMSecsSinceEpoch(endMs));
     }
 
     // Before the chart is first laid out, its plot area is empty: the view's
     // width is then near enough, and the plot area's change draws it again.
     const QRectF plot = responseView_->chart()->plotArea();
     drawnColumns_ = std::max(1, int(plot.isEmpty() ? responseView_->width() : plot.width()));
-    const int columns = drawnColumns_;
-    ColumnReduction reduction(double(firstMs), double(lastMs), columns);
-    record_.forEach([&](const ExchangeRecord::Point &p) {
-        reduction.add(double(p.atMs), p.responseMs, p.outcome);
-    });
-    const QList<QPointF> ok = reduction.points(Exchange::Outcome::Ok);
-    okSeries_->replace(ok);
-    errorSeries_->replace(reduction.points(Exchange::Outcome::Error));
-    lostSeries_->replace(reduction.points(Exchange::Outcome::Lost));
+    // Times to each pixel column; errors and lost replies to each marker's
+    // width, as markers closer together would only cover each other.
+    ColumnReduction times(double(firstMs), double(endMs), drawnColumns_);
+    ColumnReduction marks(double(firstMs), double(endMs),
+                          std::max(1, drawnColumns_ / int(kMarkerSize)));
+    auto reductionOf = [&](Exchange::Outcome outcome) -> ColumnReduction & {
+        return outcome == Exchange::Outcome::Ok ? times : marks;
+    };
+    // A stretch of exchanges within one column of both is taken whole: its
+    // lowest and highest of each outcome are all the column needs of it.
+    record_.forEachSpan(
+        [&](const ExchangeRecord::Span &span) {
+            const double earliest = double(span.earliestAtMs);
+            const double latest = double(span.latestAtMs);
+            if (times.column(earliest) != times.column(latest) ||
+                marks.column(earliest) != marks.column(latest))
+                return false;
+            for (std::size_t i = 0; i < span.outcomes.size(); ++i) {
+                const ExchangeRecord::Extremes &e = span.outcomes[i];
+                if (!e.any)
+                    continue;
+                const auto outcome = Exchange::Outcome(i);
+                reductionOf(outcome).add(double(e.lowAtMs), e.lowMs, outcome);
+                reductionOf(outcome).add(double(e.highAtMs), e.highMs, outcome);
+            }
+            return true;
+        },
+        [&](const ExchangeRecord::Point &p) {
+            reductionOf(p.outcome).add(double(p.atMs), p.responseMs, p.outcome);
+        });
+    replaceIfChanged(okSeries_, times.points(Exchange::Outcome::Ok));
+    replaceIfChanged(errorSeries_, marks.points(Exchange::Outcome::Error));
+    replaceIfChanged(lostSeries_, marks.points(Exchange::Outcome::Lost));
 
-    timeAxis_->setFormat(lastMs - firstMs > kDayMs ? QStringLiteral("MM/dd HH:mm")
-                                                   : QStringLiteral("HH:mm:ss"));
-    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(firstMs),
-                        QDateTime::fromMSecsSinceEpoch(lastMs));
-    const double top = reduction.maxY() > 0 ? reduction.maxY() * kHeadroom : 1.0;
-    responseAxis_->setRange(0, top);
-
-    // The lowest and highest time that ended Ok are among the drawn points.
-    double low = 0;
-    double high = 0;
-    for (qsizetype i = 0; i < ok.size(); ++i) {
-        low = i == 0 ? ok[i].y() : std::min(low, ok[i].y());
-        high = i == 0 ? ok[i].y() : std::max(high, ok[i].y());
-    }
-    drawHistogram(low, high);
+    const double top = roundUp(std::max(times.maxY(), marks.maxY()) * kHeadroom);
+    if (top != responseAxis_->max())
+        responseAxis_->setRange(0, top);
 }
 
-void ChartWindow::drawHistogram(double lowMs, double highMs)
+void ChartWindow::drawHistogram()
 {
-    if (highMs <= lowMs) {
-        lowMs -= 0.5;
-        highMs += 0.5;
+    // From the record's narrow buckets of the kept times, each counted into
+    // the bar its middle falls in: no look at the exchanges themselves.
+    const TimeHistogram &times = record_.keptTimes();
+    const int first = times.firstUsed();
+    const int last = times.lastUsed();
+    double lowMs = TimeHistogram::lowMs(first);
+    double highMs = TimeHistogram::lowMs(last + 1);
+    if (last < first) {
+        lowMs = 0;
+        highMs = 1;
     }
     const double width = (highMs - lowMs) / kHistogramBins;
-    std::vector<std::uint64_t> bins(kHistogramBins, 0);
-    record_.forEach([&](const ExchangeRecord::Point &p) {
-        if (p.outcome != Exchange::Outcome::Ok)
-            return;
-        const auto bin = std::min<std::size_t>(
-            kHistogramBins - 1, std::size_t(std::max(0.0, (p.responseMs - lowMs) / width)));
-        ++bins[bin];
-    });
+    std::array<std::uint64_t, kHistogramBins> bins{};
+    for (int b = first; b <= last; ++b) {
+        const double middle = (TimeHistogram::lowMs(b) + TimeHistogram::lowMs(b + 1)) / 2;
+        bins[std::min<std::size_t>(kHistogramBins - 1, std::size_t((middle - lowMs) / width))] +=
+            times.count(b);
+    }
 
     // The outline of the bars: up and across each bin, down at the end.
     QList<QPointF> outline;
@@ -293,7 +376,10 @@ void ChartWindow::drawHistogram(double lowMs, double highMs)
         most = std::max(most, bins[std::size_t(i)]);
     }
     outline.append({highMs, 0});
-    histogramOutline_->replace(outline);
-    binAxis_->setRange(lowMs, highMs);
-    countAxis_->setRange(0, most > 0 ? double(most) * kHeadroom : 1.0);
+    replaceIfChanged(histogramOutline_, outline);
+    if (lowMs != binAxis_->min() || highMs != binAxis_->max())
+        binAxis_->setRange(lowMs, highMs);
+    const double top = roundUp(double(most) * kHeadroom);
+    if (top != countAxis_->max())
+        countAxis_->setRange(0, top);
 }

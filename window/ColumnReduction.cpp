@@ -1,57 +1,43 @@
 #include "ColumnReduction.h"
 
 #include <algorithm>
-#include <cmath>
 
 ColumnReduction::ColumnReduction(double fromX, double toX, int columns)
-    : fromX_(fromX), columns_(std::max(1, columns))
+    : fromX_(fromX), count_(std::max(1, columns))
 {
-    scale_ = toX > fromX ? double(columns_) / (toX - fromX) : 0;
-    for (auto &kind : kinds_)
-        kind.resize(std::size_t(columns_));
+    scale_ = toX > fromX ? double(count_) / (toX - fromX) : 0;
+    columns_.resize(3 * std::size_t(count_));
 }
 
-int ColumnReduction::column(double x) const
+double ColumnReduction::maxY() const
 {
-    const double c = std::floor((x - fromX_) * scale_);
-    // NaN compares false both ways and lands in the first column.
-    if (!(c > 0))
-        return 0;
-    return c >= double(columns_) ? columns_ - 1 : int(c);
-}
-
-void ColumnReduction::add(double x, double y, Exchange::Outcome kind)
-{
-    Column &c = kinds_[std::size_t(kind)][std::size_t(column(x))];
-    const QPointF p(x, y);
-    if (!c.any) {
-        c.low = c.high = p;
-        c.any = true;
-    } else if (y < c.low.y()) {
-        c.low = p;
-    } else if (y > c.high.y()) {
-        c.high = p;
+    double most = 0;
+    bool any = false;
+    for (const Column &c : columns_) {
+        if (c.any) {
+            most = any ? std::max(most, c.high.y) : c.high.y;
+            any = true;
+        }
     }
-    minY_ = any_ ? std::min(minY_, y) : y;
-    maxY_ = any_ ? std::max(maxY_, y) : y;
-    any_ = true;
+    return most;
 }
 
 QList<QPointF> ColumnReduction::points(Exchange::Outcome kind) const
 {
     QList<QPointF> drawn;
-    for (const Column &c : kinds_[std::size_t(kind)]) {
-        if (!c.any)
+    const auto first = columns_.begin() + std::ptrdiff_t(std::size_t(kind) * std::size_t(count_));
+    for (auto c = first; c != first + count_; ++c) {
+        if (!c->any)
             continue;
-        // Exactly the same point (a column of one), not QPointF's fuzzy equality.
-        if (c.low.x() == c.high.x() && c.low.y() == c.high.y()) {
-            drawn.append(c.low);
-        } else if (c.low.x() <= c.high.x()) {
-            drawn.append(c.low);
-            drawn.append(c.high);
+        // Exactly the same point (a column of one).
+        if (c->low.x == c->high.x && c->low.y == c->high.y) {
+            drawn.append({c->low.x, c->low.y});
+        } else if (c->low.x <= c->high.x) {
+            drawn.append({c->low.x, c->low.y});
+            drawn.append({c->high.x, c->high.y});
         } else {
-            drawn.append(c.high);
-            drawn.append(c.low);
+            drawn.append({c->high.x, c->high.y});
+            drawn.append({c->low.x, c->low.y});
         }
     }
     return drawn;

@@ -5,7 +5,6 @@
 #include <QList>
 #include <QPointF>
 
-#include <array>
 #include <vector>
 
 // The points of a chart reduced to what its pixel columns can show: of each
@@ -22,28 +21,46 @@ public:
     // Points at x outside [fromX, toX] count into the first or last column.
     ColumnReduction(double fromX, double toX, int columns);
 
-    void add(double x, double y, Exchange::Outcome kind);
+    void add(double x, double y, Exchange::Outcome kind)
+    {
+        Column &c = columns_[std::size_t(kind) * std::size_t(count_) + std::size_t(column(x))];
+        if (!c.any) {
+            c.low = c.high = {x, y};
+            c.any = true;
+        } else if (y < c.low.y) {
+            c.low = {x, y};
+        } else if (y > c.high.y) {
+            c.high = {x, y};
+        }
+    }
 
     QList<QPointF> points(Exchange::Outcome kind) const;
     // The column a point at x falls in.
-    int column(double x) const;
-    int columns() const { return columns_; }
-    // The highest and lowest y of all kinds; 0 when nothing was added.
-    double maxY() const { return any_ ? maxY_ : 0; }
-    double minY() const { return any_ ? minY_ : 0; }
+    int column(double x) const
+    {
+        const double c = (x - fromX_) * scale_;
+        // NaN compares false both ways and lands in the first column.
+        if (!(c >= 1))
+            return 0;
+        return c >= double(count_) ? count_ - 1 : int(c);
+    }
+    int columns() const { return count_; }
+    // The highest y of all kinds; 0 when nothing was added.
+    double maxY() const;
 
 private:
+    struct At {
+        double x;
+        double y;
+    };
     struct Column {
-        QPointF low;
-        QPointF high;
+        At low;
+        At high;
         bool any = false;
     };
 
     double fromX_;
     double scale_; // columns per unit of x
-    int columns_;
-    std::array<std::vector<Column>, 3> kinds_;
-    bool any_ = false;
-    double minY_ = 0;
-    double maxY_ = 0;
+    int count_;
+    std::vector<Column> columns_; // of each kind in turn
 };
