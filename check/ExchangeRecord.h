@@ -13,21 +13,22 @@
 #include <vector>
 
 // The exchanges of the current run, kept for the chart, its figures and the
-// log a user saves. The last kLimit (or the limit given) are kept, 16 bytes each; older ones are
-// only counted into the run's figures, so that a run of any length takes at
-// most about 17 MB. Adding is constant time. Every kBlock exchanges, in the
-// order they are stored, are summed up as they come (their earliest and
-// latest time, and of each outcome the lowest and highest time with when it
-// ended), so that a chart can take a stretch that falls within one of its
-// pixel columns whole. The percentiles are worked out when they are asked
-// for and kept until the next change.
+// log a user saves. The last kLimit (or the limit given) are kept, 16 bytes
+// each; older ones are only counted into the run's figures, so that a run of
+// any length takes at most about 17 MB and kReceivedBudget of received text.
+// Adding is constant time. Every kBlock exchanges, in the order they are
+// stored, are summed up as they come (their earliest and latest time, and of
+// each outcome the lowest and highest time with when it ended), so that a
+// chart can take a stretch that falls within one of its pixel columns whole.
+// The percentiles are worked out when they are asked for and kept until the
+// next change.
 class ExchangeRecord {
 public:
     static constexpr std::size_t kLimit = 1'000'000;
     static constexpr std::size_t kBlock = 256;
     // Received text kept with the exchanges that did not end Ok, in
     // characters at most; beyond it the oldest texts are dropped.
-    static constexpr qsizetype kReceivedBudget = 8 * 1024 * 1024;
+    static constexpr qsizetype kReceivedBudget = 1024 * 1024;
 
     // One kept exchange as it is read back.
     struct Point {

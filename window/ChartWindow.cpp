@@ -29,6 +29,7 @@ constexpr qreal kMarkerSize = 7;
 constexpr double kHeadroom = 1.05;
 constexpr qint64 kDayMs = 24 * 60 * 60 * 1000;
 
+const QColor kTimeColor(32, 110, 200);
 const QColor kErrorColor(220, 20, 20);
 const QColor kLostColor(240, 140, 0);
 
@@ -110,9 +111,7 @@ void ChartWindow::buildResponseChart()
     okSeries_->setName(QStringLiteral("応答時間"));
     // A hair line, which the painter draws as a line; a wider one it
     // strokes as an outline and fills.
-    QPen line = okSeries_->pen();
-    line.setWidth(1);
-    okSeries_->setPen(line);
+    okSeries_->setPen(QPen(kTimeColor, 1));
     errorSeries_ = new QScatterSeries;
     errorSeries_->setName(QStringLiteral("エラー"));
     lostSeries_ = new QScatterSeries;
