@@ -45,6 +45,7 @@ run bench_idle "$BUILD_DIR/bench/bench_idle" "$IDLE_SECONDS"
 run bench_burst "$BUILD_DIR/bench/bench_burst"
 run bench_send "$BUILD_DIR/bench/bench_send"
 run bench_loopback "$BUILD_DIR/bench/bench_loopback"
+run bench_chart "$BUILD_DIR/bench/bench_chart" "$IDLE_SECONDS"
 run bench_cli "$BUILD_DIR/bench/bench_cli" "$BUILD_DIR/commcheck-cli"
 
 echo

@@ -45,6 +45,7 @@ public:
     // A probe not answered this long after it went out is given up, counted
     // as lost, and the next probe goes out at its time. None: wait forever.
     void setReplyTimeout(std::optional<std::chrono::milliseconds> timeout);
+    std::optional<std::chrono::milliseconds> replyTimeout() const { return replyTimeout_; }
     // Match the moment bytes arrive instead of at the next poll.
     void setPrecise(bool precise);
 

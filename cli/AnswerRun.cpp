@@ -3,6 +3,7 @@
 #include "Console.h"
 #include "CsvLog.h"
 #include "DurationText.h"
+#include "ExchangeCsv.h"
 #include "ExitCode.h"
 #include "PortSession.h"
 
@@ -44,7 +45,7 @@ void AnswerRun::onAnswered(const QString &arrived)
     ++answers_;
     const QDateTime now = QDateTime::currentDateTime();
     if (log_ != nullptr && log_->isOpen() &&
-        !log_->addRow({CsvLog::timeText(now), QString::number(answers_), QString(),
+        !log_->addRow({ExchangeCsv::timeText(now), QString::number(answers_), QString(),
                        QStringLiteral("answered"), arrived})) {
         status_.clear();
         Console::write(err_, QStringLiteral("commcheck-cli: %1; answering goes on unlogged\n")

@@ -3,6 +3,7 @@
 #include "Console.h"
 #include "CsvLog.h"
 #include "DurationText.h"
+#include "ExchangeCsv.h"
 #include "ExitCode.h"
 #include "PortSession.h"
 
@@ -67,9 +68,7 @@ void CheckRun::onExchange(const Exchange &exchange)
         ++lost_;
         break;
     }
-    log({CsvLog::timeText(exchange.at), QString::number(exchange.sequence),
-         QString::number(exchange.responseMs, 'f', 3), Exchange::outcomeName(exchange.outcome),
-         exchange.received});
+    log(ExchangeCsv::fields(exchange));
     showStatus();
     if (options_.count && ended_ >= *options_.count)
         stop(QStringLiteral("%1 probes ended").arg(ended_));

@@ -1,5 +1,7 @@
 #include "ResponseTimes.h"
 
+#include "Percentile.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -58,14 +60,10 @@ double ResponseTimes::percentile(double p) const
 {
     if (count_ == 0)
         return 0;
-    // 1-based rank of the nearest-rank method.
-    const auto rank = std::max<std::uint64_t>(
-        1, std::min<std::uint64_t>(count_, std::uint64_t(std::ceil(p * double(count_) / 100.0))));
+    const std::uint64_t rank = Percentile::rank(count_, p);
     if (!exact_.empty()) {
-        std::vector<double> sorted = exact_;
-        const auto nth = sorted.begin() + std::ptrdiff_t(rank - 1);
-        std::nth_element(sorted.begin(), nth, sorted.end());
-        return *nth;
+        std::vector<double> times = exact_;
+        return Percentile::exact(times, {&p, 1}).front();
     }
     std::uint64_t seen = 0;
     for (std::size_t b = 0; b < buckets_.size(); ++b) {

@@ -1,10 +1,10 @@
 #include "TextRecordFile.h"
 
+#include "AtomicFile.h"
 #include "Cp932.h"
 #include "RegularFile.h"
 
 #include <QFileDevice>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -102,45 +102,18 @@ bool readFailed(const QIODevice &in)
 
 bool TextRecordFile::writeRecord(const QString &path, const QString &text, QString *error)
 {
-    QString reason;
-    auto failed = [&](const QString &why) {
-        if (error)
-            *error = why;
-        return false;
-    };
-    const std::optional<QString> target = RegularFile::saveTarget(path, &reason);
-    if (!target)
-        return failed(reason);
-
     QByteArray record;
     record += kQuote;
     record += Cp932::encode(text);
     record += kQuote;
     record += "\r\n";
 
-    // QSaveFile writes beside the target and renames over it only on commit.
-    // In a folder where nothing new may be made but the file itself may be
-    // written, it writes into the file instead: the only way such a save can
-    // succeed, at the price of the old text if the write then fails.
-    QSaveFile file(*target);
-    file.setDirectWriteFallback(true);
-    // Unbuffered, and written on after a short write: the write that then
-    // fails carries the system's reason (a full disk, a size limit), which a
-    // short write or a failure inside commit() does not.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return failed(file.errorString());
-    for (qsizetype done = 0; done < record.size();) {
-        const qint64 written = file.write(record.constData() + done, record.size() - done);
-        if (written <= 0) {
-            reason = file.errorString();
-            file.cancelWriting();
-            return failed(reason);
-        }
-        done += written;
-    }
-    if (!file.commit())
-        return failed(file.errorString());
-    return true;
+    AtomicFile file(path);
+    if (file.open() && file.write(record) && file.commit())
+        return true;
+    if (error)
+        *error = file.errorString();
+    return false;
 }
 
 std::optional<QString> TextRecordFile::readFirstField(const QString &path)

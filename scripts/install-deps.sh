@@ -13,6 +13,8 @@ make
 pkg-config
 qt6-base-dev
 qt6-serialport-dev
+qt6-charts-dev
+libqt6opengl6-dev
 qt6-translations-l10n
 libqt6svg6
 libfontconfig-dev

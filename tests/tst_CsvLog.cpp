@@ -5,40 +5,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-// The exchange log as a CSV reader takes it.
+// The exchange log of commcheck-cli, added to run after run.
 class CsvLogTest : public QObject {
     Q_OBJECT
 private slots:
-    void quotesFieldsAsRfc4180_data();
-    void quotesFieldsAsRfc4180();
     void addsToAnExistingLogWithoutASecondHeader();
 };
-
-void CsvLogTest::quotesFieldsAsRfc4180_data()
-{
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("written");
-
-    QTest::newRow("plain") << "ABC[13]"
-                           << "ABC[13]";
-    QTest::newRow("empty") << ""
-                           << "";
-    QTest::newRow("comma") << "A,B"
-                           << "\"A,B\"";
-    QTest::newRow("double quote") << "5\" disk"
-                                  << "\"5\"\" disk\"";
-    QTest::newRow("only a quote") << "\""
-                                  << "\"\"\"\"";
-    QTest::newRow("line break") << "A\r\nB"
-                                << "\"A\r\nB\"";
-}
-
-void CsvLogTest::quotesFieldsAsRfc4180()
-{
-    QFETCH(QString, field);
-    QFETCH(QString, written);
-    QCOMPARE(CsvLog::quoted(field), written);
-}
 
 void CsvLogTest::addsToAnExistingLogWithoutASecondHeader()
 {

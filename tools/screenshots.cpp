@@ -2,10 +2,13 @@
 //   window.png          a loaded window, widened so both columns show;
 //   demo-checking.png   the checking station after a loop-back check across
 //                       a virtual null-modem cable;
-//   demo-answering.png  the answering station at the other end.
+//   demo-answering.png  the answering station at the other end;
+//   chart.png           the checking station's chart window, open during
+//                       the check.
 // Usage: commcheck_screenshots <folder>. scripts/screenshots.sh runs it on a
 // virtual X display; any failure ends it with a message and exit status 1,
 // and no picture of a failed check is written.
+#include "ChartWindow.h"
 #include "NullModemCable.h"
 #include "PortFolder.h"
 #include "TestWindow.h"
@@ -30,7 +33,8 @@ constexpr int kWideWidthTwips = 8400;
 constexpr int kScreenMargin = 20;
 constexpr int kWindowGap = 40;
 constexpr std::chrono::milliseconds kExposeLimit = 5s;
-constexpr std::chrono::milliseconds kCheckLength = 3s;
+// Long enough to fill most of the chart's first span of 10 s.
+constexpr std::chrono::milliseconds kCheckLength = 9s;
 constexpr std::chrono::milliseconds kSettleAfterStop = 300ms;
 constexpr int kCheckIntervalMs = 100;
 const QString kCheckText = QStringLiteral("ABC[13]");
@@ -61,9 +65,9 @@ bool showWide(Form1 &form, int x)
     return true;
 }
 
-bool save(Form1 &form, const QDir &folder, const QString &name)
+bool save(QWidget &window, const QDir &folder, const QString &name)
 {
-    const QPixmap picture = form.grab();
+    const QPixmap picture = window.grab();
     const QString path = folder.filePath(name);
     if (picture.isNull() || !picture.save(path, "PNG"))
         return fail(QStringLiteral("could not write %1").arg(path));
@@ -108,6 +112,12 @@ bool saveLoopBackCheck(const QDir &folder)
         return false;
 
     checking.check(kCheckText, kCheckIntervalMs);
+    // The chart window, open from the start of the run.
+    checking.form->showChart();
+    ChartWindow *chart = checking.form->chartWindow();
+    if (!QTest::qWaitForWindowExposed(chart, int(kExposeLimit.count())))
+        return fail(QStringLiteral("the chart window was not shown within %1 ms")
+                        .arg(kExposeLimit.count()));
     QTest::qWait(int(kCheckLength.count()));
     checking.form->controls().startButton->click(); // stop
     QTest::qWait(int(kSettleAfterStop.count()));
@@ -118,8 +128,11 @@ bool saveLoopBackCheck(const QDir &folder)
                         .arg(checking.c().statisticsValues[Statistics::Count]->text(),
                              checking.c().statisticsValues[Statistics::Errors]->text()));
 
+    // The chart as it stands once its last redraw is done.
+    chart->redraw();
     return save(*checking.form, folder, QStringLiteral("demo-checking.png")) &&
-           save(*answering.form, folder, QStringLiteral("demo-answering.png"));
+           save(*answering.form, folder, QStringLiteral("demo-answering.png")) &&
+           save(*chart, folder, QStringLiteral("chart.png"));
 }
 
 } // namespace

@@ -6,20 +6,16 @@
 
 #include <QDir>
 
-namespace {
-
-// The file as the user chose it, and the system's reason on a line of its own.
-QString saveFailedMessage(const QString &path, const QString &reason)
-{
-    return QStringLiteral("ファイル「%1」に保存できませんでした。\n%2")
-        .arg(QDir::toNativeSeparators(path), reason);
-}
-
-} // namespace
-
 FileCommands::FileCommands(Controls &controls, FileDialog &dialog)
     : controls_(controls), dialog_(dialog)
 {}
+
+QString FileCommands::saveFailedMessage(const QString &path, const QString &reason)
+{
+    // The file as the user chose it, and the system's reason on a line of its own.
+    return QStringLiteral("ファイル「%1」に保存できませんでした。\n%2")
+        .arg(QDir::toNativeSeparators(path), reason);
+}
 
 QString FileCommands::filter()
 {

@@ -20,6 +20,8 @@ public:
 
     // The filter both buttons give the dialog.
     static QString filter();
+    // What a save that failed after a file was chosen tells the user.
+    static QString saveFailedMessage(const QString &path, const QString &reason);
 
 private:
     void load();

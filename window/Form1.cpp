@@ -1,7 +1,9 @@
 #include "Form1.h"
 
 #include "CaptionButton.h"
+#include "ChartWindow.h"
 #include "Clock.h"
+#include "ExchangeRecord.h"
 #include "FileCommands.h"
 #include "LongLineBox.h"
 #include "LoopbackCheck.h"
@@ -11,9 +13,11 @@
 #include "PortLocator.h"
 #include "PortSession.h"
 #include "PortSurvey.h"
+#include "RecordCommands.h"
 #include "SerialPort.h"
 #include "Timer.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -166,9 +170,15 @@ Form1::Form1(PlatformServices services, QWidget *parent)
             connect(controls_.fileButtons[i], &QPushButton::clicked, this,
                     [this, i] { fileCommands_->click(i); });
     }
+    bindRecord();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    // The chart reads the record and the engine, which go before the
+    // children do.
+    delete chart_;
+}
 
 void Form1::buildControls()
 {
@@ -360,6 +370,73 @@ void Form1::bindEngine()
         controls_.statisticsValues[Statistics::Errors]->setText(
             NumberText::fromSingle(stats[Statistics::Errors]));
     });
+}
+
+QString Form1::chartActionText()
+{
+    return QStringLiteral("応答時間グラフ...");
+}
+
+QString Form1::saveRecordActionText()
+{
+    return QStringLiteral("記録を保存...");
+}
+
+void Form1::bindRecord()
+{
+    record_ = std::make_unique<ExchangeRecord>();
+    if (services_.CommonDialog1)
+        recordCommands_ = std::make_unique<RecordCommands>(*record_, *services_.CommonDialog1);
+    // Kept from the first exchange on, so that a chart opened late shows the
+    // whole run; the chart itself works only while it is shown.
+    auto changed = [this] {
+        if (chart_)
+            chart_->recordChanged();
+    };
+    connect(check_.get(), &LoopbackCheck::runStarted, this, [this, changed] {
+        record_->reset();
+        changed();
+    });
+    connect(check_.get(), &LoopbackCheck::exchangeCompleted, this,
+            [this, changed](const Exchange &exchange) {
+                record_->add(exchange);
+                changed();
+            });
+    // Error polls are no exchanges, but the chart's figures count them.
+    connect(check_.get(), &LoopbackCheck::errorCounted, this, changed);
+
+    auto *chartAction = new QAction(chartActionText(), this);
+    chartAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    connect(chartAction, &QAction::triggered, this, &Form1::showChart);
+    auto *saveAction = new QAction(saveRecordActionText(), this);
+    saveAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    connect(saveAction, &QAction::triggered, this, &Form1::saveRecord);
+    // The shortcuts work anywhere in the window; the menu opens on the
+    // statistics' values.
+    addActions({chartAction, saveAction});
+    for (QLabel *value : controls_.statisticsValues) {
+        value->addActions({chartAction, saveAction});
+        value->setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
+}
+
+void Form1::showChart()
+{
+    if (!chart_) {
+        chart_ = new ChartWindow(*record_, *check_, this);
+        // Saving works from the chart window too.
+        for (QAction *action : actions())
+            chart_->addAction(action);
+    }
+    chart_->show();
+    chart_->raise();
+    chart_->activateWindow();
+}
+
+void Form1::saveRecord()
+{
+    if (recordCommands_)
+        recordCommands_->save();
 }
 
 void Form1::openPort()

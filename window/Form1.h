@@ -7,10 +7,13 @@
 
 #include <memory>
 
+class ChartWindow;
 class Clock;
+class ExchangeRecord;
 class FileCommands;
 class LoopbackCheck;
 class PortSession;
+class RecordCommands;
 class SerialPort;
 class Timer;
 struct Statistics;
@@ -51,6 +54,20 @@ public:
     Timer &pollTimer() { return *services_.Timer2; }
     // Only on a window given a file dialog.
     FileCommands &fileCommands() { return *fileCommands_; }
+    // The current run's exchanges, kept whether or not the chart is open.
+    const ExchangeRecord &record() const { return *record_; }
+    // The chart window, once it has been opened.
+    ChartWindow *chartWindow() const { return chart_; }
+
+    // Ctrl+G, and the statistics' context menu: opens the chart window, or
+    // raises it when it is open.
+    void showChart();
+    // Ctrl+L, and the statistics' context menu: saves the record as CSV
+    // (only on a window given a file dialog).
+    void saveRecord();
+
+    static QString chartActionText();
+    static QString saveRecordActionText();
 
     // Shown in the receive box whenever opening fails, whatever the cause.
     static QString openFailedMessage();
@@ -67,6 +84,7 @@ private:
     void nameForAssistiveTools();
     void setTabOrder();
     void bindEngine();
+    void bindRecord();
     void openPort();
     void showOpenButtons(bool portOpen);
     void showStatistics(const Statistics &statistics);
@@ -76,4 +94,7 @@ private:
     std::unique_ptr<PortSession> session_;
     std::unique_ptr<LoopbackCheck> check_;
     std::unique_ptr<FileCommands> fileCommands_;
+    std::unique_ptr<ExchangeRecord> record_;
+    std::unique_ptr<RecordCommands> recordCommands_;
+    ChartWindow *chart_ = nullptr; // a child window: goes with this one
 };

@@ -1,0 +1,384 @@
+#include "ChartWindow.h"
+
+#include "ColumnReduction.h"
+#include "ExchangeRecord.h"
+#include "LoopbackCheck.h"
+#include "NumberText.h"
+
+#include <QAreaSeries>
+#include <QChart>
+#include <QChartView>
+#include <QDateTimeAxis>
+#include <QGraphicsLayout>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineSeries>
+#include <QScatterSeries>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace {
+
+constexpr QSize kStartSize{900, 600};
+constexpr qreal kMarkerSize = 7;
+// Room above the highest point, as a share of the axis.
+constexpr double kHeadroom = 1.05;
+constexpr qint64 kDayMs = 24 * 60 * 60 * 1000;
+
+const QColor kTimeColor(32, 110, 200);
+const QColor kErrorColor(220, 20, 20);
+const QColor kLostColor(240, 140, 0);
+
+QString timeText(double ms)
+{
+    return NumberText::fromSingle(static_cast<float>(ms));
+}
+
+// A series given the points it already has is left alone: replaced, it
+// would be drawn again all the same.
+void replaceIfChanged(QXYSeries *series, const QList<QPointF> &points)
+{
+    if (series->points() != points)
+        series->replace(points);
+}
+
+// The least of 1, 1.5, 2, 3, 4, 5, 6, 8 times a power of ten that is at
+// least `value`; 1 for nothing above 0.
+double roundUp(double value)
+{
+    if (!(value > 0))
+        return 1;
+    const double decade = std::pow(10.0, std::floor(std::log10(value)));
+    for (double step : {1.0, 1.5, 2.0, 3.0, 4.0, 5.0, 6.0, 8.0, 10.0}) {
+        if (step * decade >= value)
+            return step * decade;
+    }
+    return 10 * decade;
+}
+
+// The least round span of time that holds `ms`: 10 s, 20 s, 30 s, 1 min ...
+// up to a year, then whole years.
+qint64 roundSpanMs(qint64 ms)
+{
+    constexpr qint64 kSecond = 1000;
+    constexpr qint64 kMinute = 60 * kSecond;
+    constexpr qint64 kHour = 60 * kMinute;
+    constexpr qint64 kYear = 365 * kDayMs;
+    for (qint64 span :
+         {10 * kSecond, 20 * kSecond, 30 * kSecond, kMinute,     2 * kMinute,  5 * kMinute,
+          10 * kMinute, 15 * kMinute, 30 * kMinute, kHour,       2 * kHour,    3 * kHour,
+          6 * kHour,    12 * kHour,   kDayMs,       2 * kDayMs,  3 * kDayMs,   7 * kDayMs,
+          14 * kDayMs,  30 * kDayMs,  60 * kDayMs,  90 * kDayMs, 180 * kDayMs, kYear}) {
+        if (ms <= span)
+            return span;
+    }
+    return (ms / kYear + 1) * kYear;
+}
+
+} // namespace
+
+ChartWindow::ChartWindow(const ExchangeRecord &record, const LoopbackCheck &check, QWidget *parent)
+    : QWidget(parent, Qt::Window), record_(record), check_(check)
+{
+    setObjectName(QStringLiteral("ChartWindow"));
+    setWindowTitle(QStringLiteral("応答時間グラフ"));
+    if (parent)
+        setFont(parent->font());
+    resize(kStartSize);
+
+    buildResponseChart();
+    buildHistogram();
+    auto *charts = new QVBoxLayout;
+    charts->addWidget(responseView_, 3);
+    charts->addWidget(histogramView_, 2);
+    auto *layout = new QHBoxLayout(this);
+    layout->addLayout(charts, 1);
+    layout->addWidget(buildFigures(), 0, Qt::AlignTop);
+
+    redrawTimer_.setSingleShot(true);
+    redrawTimer_.setInterval(kRedrawInterval);
+    connect(&redrawTimer_, &QTimer::timeout, this, &ChartWindow::redraw);
+}
+
+void ChartWindow::buildResponseChart()
+{
+    auto *chart = new QChart;
+    okSeries_ = new QLineSeries;
+    okSeries_->setName(QStringLiteral("応答時間"));
+    // A hair line, which the painter draws as a line; a wider one it
+    // strokes as an outline and fills.
+    okSeries_->setPen(QPen(kTimeColor, 1));
+    errorSeries_ = new QScatterSeries;
+    errorSeries_->setName(QStringLiteral("エラー"));
+    lostSeries_ = new QScatterSeries;
+    lostSeries_->setName(QStringLiteral("タイムアウト"));
+    for (auto [series, color] : {std::pair{errorSeries_, kErrorColor}, {lostSeries_, kLostColor}}) {
+        series->setMarkerSize(kMarkerSize);
+        series->setColor(color);
+        series->setBorderColor(color);
+    }
+
+    timeAxis_ = new QDateTimeAxis;
+    timeAxis_->setTitleText(QStringLiteral("時刻"));
+    responseAxis_ = new QValueAxis;
+    responseAxis_->setTitleText(QStringLiteral("応答時間 (msec)"));
+    responseAxis_->setLabelFormat(QStringLiteral("%.4g"));
+    chart->addAxis(timeAxis_, Qt::AlignBottom);
+    chart->addAxis(responseAxis_, Qt::AlignLeft);
+    for (QXYSeries *series :
+         std::initializer_list<QXYSeries *>{okSeries_, errorSeries_, lostSeries_}) {
+        chart->addSeries(series);
+        series->attachAxis(timeAxis_);
+        series->attachAxis(responseAxis_);
+    }
+    for (QAbstractAxis *axis : chart->axes()) {
+        axis->setLabelsFont(font());
+        axis->setTitleFont(font());
+    }
+    chart->legend()->setFont(font());
+    chart->legend()->setAlignment(Qt::AlignBottom);
+    // Resized, the chart has another number of pixel columns to reduce to:
+    // drawn again once the resizing is done with, not a redraw interval later.
+    connect(chart, &QChart::plotAreaChanged, this, [this](const QRectF &plot) {
+        if (int(plot.width()) != drawnColumns_ && isVisible())
+            QMetaObject::invokeMethod(this, &ChartWindow::redrawIfResized, Qt::QueuedConnection);
+    });
+
+    responseView_ = new QChartView(chart, this);
+    responseView_->setObjectName(QStringLiteral("responseChart"));
+    responseView_->setAccessibleName(QStringLiteral("応答時間の推移"));
+}
+
+void ChartWindow::buildHistogram()
+{
+    auto *chart = new QChart;
+    histogramOutline_ = new QLineSeries(chart);
+    histogramArea_ = new QAreaSeries(histogramOutline_);
+    histogramArea_->setName(QStringLiteral("件数"));
+    binAxis_ = new QValueAxis;
+    binAxis_->setTitleText(QStringLiteral("応答時間 (msec)"));
+    binAxis_->setLabelFormat(QStringLiteral("%.4g"));
+    countAxis_ = new QValueAxis;
+    countAxis_->setTitleText(QStringLiteral("件数"));
+    countAxis_->setLabelFormat(QStringLiteral("%.0f"));
+    chart->addAxis(binAxis_, Qt::AlignBottom);
+    chart->addAxis(countAxis_, Qt::AlignLeft);
+    chart->addSeries(histogramArea_);
+    histogramArea_->attachAxis(binAxis_);
+    histogramArea_->attachAxis(countAxis_);
+    for (QAbstractAxis *axis : chart->axes()) {
+        axis->setLabelsFont(font());
+        axis->setTitleFont(font());
+    }
+    chart->legend()->hide();
+
+    histogramView_ = new QChartView(chart, this);
+    histogramView_->setObjectName(QStringLiteral("histogramChart"));
+    histogramView_->setAccessibleName(QStringLiteral("応答時間の分布"));
+}
+
+QWidget *ChartWindow::buildFigures()
+{
+    static const std::array<const char *, FigureCount> kNames = {
+        "count", "errors", "lost", "mean", "p50", "p95", "p99", "max", "min", "standardDeviation"};
+    const std::array<QString, FigureCount> kCaptions = {
+        QStringLiteral("カウント"), QStringLiteral("エラー"), QStringLiteral("タイムアウト"),
+        QStringLiteral("平均"),     QStringLiteral("中央値"), QStringLiteral("95%値"),
+        QStringLiteral("99%値"),    QStringLiteral("最大"),   QStringLiteral("最小"),
+        QStringLiteral("標準偏差")};
+
+    auto *figures = new QWidget(this);
+    figures->setObjectName(QStringLiteral("figures"));
+    figures->setAccessibleName(QStringLiteral("数値"));
+    auto *grid = new QGridLayout(figures);
+    for (int i = 0; i < FigureCount; ++i) {
+        const QString name = QString::fromLatin1(kNames[std::size_t(i)]);
+        captions_[i] = new QLabel(kCaptions[std::size_t(i)], figures);
+        captions_[i]->setObjectName(name + QStringLiteral("Caption"));
+        values_[i] = new QLabel(figures);
+        values_[i]->setObjectName(name + QStringLiteral("Value"));
+        values_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        values_[i]->setLineWidth(1);
+        values_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        // Its size fixed (room for 12 digits), a value taking a new text at
+        // every redraw does not have the window lay itself out again.
+        values_[i]->setFixedSize(fontMetrics().horizontalAdvance(QStringLiteral("0")) * 12 + 8,
+                                 values_[i]->sizeHint().height());
+        // As in the main window: the value keeps its text as its name, so
+        // that a reader announces the figure, and its caption labels it.
+        captions_[i]->setBuddy(values_[i]);
+        grid->addWidget(captions_[i], i, 0);
+        grid->addWidget(values_[i], i, 1);
+    }
+    grid->addWidget(new QLabel(QStringLiteral("時間はmsec"), figures), FigureCount, 0, 1, 2);
+    return figures;
+}
+
+void ChartWindow::recordChanged()
+{
+    if (isVisible() && !redrawTimer_.isActive())
+        redrawTimer_.start();
+}
+
+void ChartWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The chart lays itself out when the event loop comes round; done now,
+    // the first drawing already has its plot area's width.
+    responseView_->chart()->layout()->activate();
+    if (drawnVersion_ != record_.version())
+        redraw();
+}
+
+void ChartWindow::redrawIfResized()
+{
+    if (isVisible() && int(responseView_->chart()->plotArea().width()) != drawnColumns_)
+        redraw();
+}
+
+void ChartWindow::hideEvent(QHideEvent *event)
+{
+    redrawTimer_.stop();
+    QWidget::hideEvent(event);
+}
+
+void ChartWindow::redraw()
+{
+    redrawTimer_.stop();
+    drawnVersion_ = record_.version();
+    showFigures();
+    drawResponses();
+    drawHistogram();
+}
+
+void ChartWindow::showFigures()
+{
+    const ExchangeRecord::Figures &f = record_.figures();
+    // Errors as the engine counts them (polls that found a reply which can
+    // no longer match) and probes given up on with such a reply: as
+    // commcheck-cli counts them.
+    const auto errorPolls = std::uint64_t(check_.statistics()[Statistics::Errors]);
+    values_[Count]->setText(QString::number(f.count));
+    values_[Errors]->setText(QString::number(errorPolls + f.errors));
+    values_[Lost]->setText(QString::number(f.lost));
+    // Lost replies are only counted where a reply timeout is set.
+    const bool lostShown = check_.replyTimeout().has_value() || f.lost > 0;
+    captions_[Lost]->setVisible(lostShown);
+    values_[Lost]->setVisible(lostShown);
+
+    const std::array<std::pair<Figure, double>, 7> times = {
+        {{Mean, f.mean},
+         {P50, f.p50},
+         {P95, f.p95},
+         {P99, f.p99},
+         {Max, f.max},
+         {Min, f.min},
+         {StandardDeviation, f.standardDeviation}}};
+    for (const auto &[figure, ms] : times)
+        values_[figure]->setText(f.count == 0 ? QStringLiteral("-") : timeText(ms));
+}
+
+void ChartWindow::drawResponses()
+{
+    // The time axis runs from the oldest exchange over a round span that
+    // the run grows into, and the response axis up to a round number: a
+    // new exchange mostly changes the line alone, not the axes, whose labels
+    // cost more to lay out again than the line to draw.
+    const qint64 firstMs = record_.firstAtMs();
+    const qint64 endMs = firstMs + roundSpanMs(record_.lastAtMs() - firstMs);
+    if (firstMs != shownFirstMs_ || endMs != shownEndMs_) {
+        shownFirstMs_ = firstMs;
+        shownEndMs_ = endMs;
+        timeAxis_->setFormat(endMs - firstMs > kDayMs ? QStringLiteral("MM/dd HH:mm")
+                                                      : QStringLiteral("HH:mm:ss"));
+        timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(firstMs),
+                            QDateTime::fromMSecsSinceEpoch(endMs));
+    }
+
+    // Before the chart is first laid out, its plot area is empty: the view's
+    // width is then near enough, and the plot area's change draws it again.
+    const QRectF plot = responseView_->chart()->plotArea();
+    drawnColumns_ = std::max(1, int(plot.isEmpty() ? responseView_->width() : plot.width()));
+    // Times to each pixel column; errors and lost replies to each marker's
+    // width, as markers closer together would only cover each other.
+    ColumnReduction times(double(firstMs), double(endMs), drawnColumns_);
+    ColumnReduction marks(double(firstMs), double(endMs),
+                          std::max(1, drawnColumns_ / int(kMarkerSize)));
+    auto reductionOf = [&](Exchange::Outcome outcome) -> ColumnReduction & {
+        return outcome == Exchange::Outcome::Ok ? times : marks;
+    };
+    // A stretch of exchanges within one column of both is taken whole: its
+    // lowest and highest of each outcome are all the column needs of it.
+    record_.forEachSpan(
+        [&](const ExchangeRecord::Span &span) {
+            const double earliest = double(span.earliestAtMs);
+            const double latest = double(span.latestAtMs);
+            if (times.column(earliest) != times.column(latest) ||
+                marks.column(earliest) != marks.column(latest))
+                return false;
+            for (std::size_t i = 0; i < span.outcomes.size(); ++i) {
+                const ExchangeRecord::Extremes &e = span.outcomes[i];
+                if (!e.any)
+                    continue;
+                const auto outcome = Exchange::Outcome(i);
+                reductionOf(outcome).add(double(e.lowAtMs), e.lowMs, outcome);
+                reductionOf(outcome).add(double(e.highAtMs), e.highMs, outcome);
+            }
+            return true;
+        },
+        [&](const ExchangeRecord::Point &p) {
+            reductionOf(p.outcome).add(double(p.atMs), p.responseMs, p.outcome);
+        });
+    replaceIfChanged(okSeries_, times.points(Exchange::Outcome::Ok));
+    replaceIfChanged(errorSeries_, marks.points(Exchange::Outcome::Error));
+    replaceIfChanged(lostSeries_, marks.points(Exchange::Outcome::Lost));
+
+    const double top = roundUp(std::max(times.maxY(), marks.maxY()) * kHeadroom);
+    if (top != responseAxis_->max())
+        responseAxis_->setRange(0, top);
+}
+
+void ChartWindow::drawHistogram()
+{
+    // From the record's narrow buckets of the kept times, each counted into
+    // the bar its middle falls in: no look at the exchanges themselves.
+    const TimeHistogram &times = record_.keptTimes();
+    const int first = times.firstUsed();
+    const int last = times.lastUsed();
+    double lowMs = TimeHistogram::lowMs(first);
+    double highMs = TimeHistogram::lowMs(last + 1);
+    if (last < first) {
+        lowMs = 0;
+        highMs = 1;
+    }
+    const double width = (highMs - lowMs) / kHistogramBins;
+    std::array<std::uint64_t, kHistogramBins> bins{};
+    for (int b = first; b <= last; ++b) {
+        const double middle = (TimeHistogram::lowMs(b) + TimeHistogram::lowMs(b + 1)) / 2;
+        bins[std::min<std::size_t>(kHistogramBins - 1, std::size_t((middle - lowMs) / width))] +=
+            times.count(b);
+    }
+
+    // The outline of the bars: up and across each bin, down at the end.
+    QList<QPointF> outline;
+    outline.reserve(2 * kHistogramBins + 2);
+    outline.append({lowMs, 0});
+    std::uint64_t most = 0;
+    for (int i = 0; i < kHistogramBins; ++i) {
+        const double count = double(bins[std::size_t(i)]);
+        outline.append({lowMs + width * i, count});
+        outline.append({lowMs + width * (i + 1), count});
+        most = std::max(most, bins[std::size_t(i)]);
+    }
+    outline.append({highMs, 0});
+    replaceIfChanged(histogramOutline_, outline);
+    if (lowMs != binAxis_->min() || highMs != binAxis_->max())
+        binAxis_->setRange(lowMs, highMs);
+    const double top = roundUp(double(most) * kHeadroom);
+    if (top != countAxis_->max())
+        countAxis_->setRange(0, top);
+}
