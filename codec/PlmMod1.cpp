@@ -202,6 +202,19 @@ struct WriteSink {
 static_assert(kEscapeSpare >= kShownUnits);
 static_assert(kMostShownPerByte * 2 >= kShownUnits);
 
+// The character each code 0..kHighestCode stands for, looked up without a
+// call per escape.
+const std::array<char16_t, kHighestCode + 1> &producedTable()
+{
+    static const std::array<char16_t, kHighestCode + 1> table = [] {
+        std::array<char16_t, kHighestCode + 1> t{};
+        for (int code = 0; code <= kHighestCode; ++code)
+            t[std::size_t(code)] = Cp932::fromSingleByte(quint8(code)).unicode();
+        return t;
+    }();
+    return table;
+}
+
 } // namespace
 
 QString UnescapeCodes(const QString &text)
@@ -227,11 +240,10 @@ QString UnescapeCodes(const QString &text)
                 haveDigits = false;
                 value = 0;
             } else {
-                // Plain text up to the next "[" goes across at once.
-                const qsizetype run = QStringView(p, end).indexOf(u'[');
-                const char16_t *const runEnd = run < 0 ? end : p + run;
-                dst = std::copy(p, runEnd, dst);
-                p = runEnd - 1;
+                // Plain text up to the next "[" goes across in one loop.
+                *dst++ = c;
+                while (p + 1 != end && p[1] != u'[')
+                    *dst++ = *++p;
             }
             continue;
         }
@@ -254,7 +266,7 @@ QString UnescapeCodes(const QString &text)
             *dst++ = u'R';
             continue;
         }
-        const char16_t produced = Cp932::fromSingleByte(static_cast<quint8>(value)).unicode();
+        const char16_t produced = producedTable()[std::size_t(value)];
         if (produced == u'[') {
             // The produced text takes the place of the bracket: a produced
             // "[" opens a new escape just as a typed one would.
