@@ -12,6 +12,7 @@
 //   bench_chart [seconds]      (default 60 for each of the two checks)
 #include "ChartWindow.h"
 #include "ExchangeRecord.h"
+#include "MainThreadUsage.h"
 #include "NullModemCable.h"
 #include "PortFolder.h"
 #include "Summary.h"
@@ -27,12 +28,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
 namespace {
 
-constexpr int kSettleMs = 1000;
 constexpr int kProbeIntervalMs = 100;
 constexpr double kCpuRatioTarget = 2.0;
 constexpr std::size_t kLongRun = 1'000'000;
@@ -41,19 +40,7 @@ constexpr double kRedrawTargetMs = 30;
 constexpr int kRedraws = 21;
 const QString kText = QStringLiteral("ABC[13]");
 
-double clockSeconds(clockid_t clock)
-{
-    timespec now{};
-    clock_gettime(clock, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
-struct Usage {
-    double cpuSeconds = 0;
-    double wallSeconds = 0;
-    int exchanges = 0;
-    double percent() const { return cpuSeconds / wallSeconds * 100.0; }
-};
+using Usage = MainThreadUsage;
 
 // A checking station for `seconds` after a settling second, the chart
 // window open or not; false when the check could not run.
@@ -79,23 +66,9 @@ bool checkingStation(QApplication &app, int seconds, bool chartOpen, Usage *usag
                      [&completed] { ++completed; });
     station.check(kText, kProbeIntervalMs);
 
-    double cpuStart = 0;
-    double wallStart = 0;
-    int countStart = 0;
-    QTimer::singleShot(kSettleMs, &app, [&] {
-        cpuStart = clockSeconds(CLOCK_THREAD_CPUTIME_ID);
-        wallStart = clockSeconds(CLOCK_MONOTONIC);
-        countStart = completed;
-        QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &app, [&] {
-            usage->cpuSeconds = clockSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuStart;
-            usage->wallSeconds = clockSeconds(CLOCK_MONOTONIC) - wallStart;
-            usage->exchanges = completed - countStart;
-            app.quit();
-        });
-    });
-    app.exec();
-    if (usage->exchanges < seconds * 1000 / kProbeIntervalMs / 2) {
-        std::fprintf(stderr, "bench_chart: only %d exchanges in %d s\n", usage->exchanges, seconds);
+    *usage = MainThreadUsage::measure(app, seconds, &completed);
+    if (usage->events < seconds * 1000 / kProbeIntervalMs / 2) {
+        std::fprintf(stderr, "bench_chart: only %d exchanges in %d s\n", usage->events, seconds);
         return false;
     }
     if (chartOpen && station.form->record().total() == 0) {
@@ -155,7 +128,7 @@ bool timeOpening(QApplication &app, Form1 &form, double *wallMs, double *cpuMs)
             !watch.painted)
             return;
         *wallMs = double(wall.nsecsElapsed()) / 1e6;
-        *cpuMs = (clockSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuStart) * 1000.0;
+        *cpuMs = (MainThreadUsage::threadCpuSeconds() - cpuStart) * 1000.0;
         shown = true;
         look.stop();
         app.quit();
@@ -167,7 +140,7 @@ bool timeOpening(QApplication &app, Form1 &form, double *wallMs, double *cpuMs)
         deadline.start(10000);
         look.start();
         wall.start();
-        cpuStart = clockSeconds(CLOCK_THREAD_CPUTIME_ID);
+        cpuStart = MainThreadUsage::threadCpuSeconds();
         // The shortcut makes the window at once; it is shown and painted
         // when the event loop comes round.
         QTest::keyClick(&form, Qt::Key_G, Qt::ControlModifier);
@@ -224,13 +197,13 @@ int main(int argc, char *argv[])
             emit station.check().exchangeCompleted(e);
             QElapsedTimer wall;
             wall.start();
-            const double cpuStart = clockSeconds(CLOCK_THREAD_CPUTIME_ID);
+            const double cpuStart = MainThreadUsage::threadCpuSeconds();
             chart->redraw();
             // What the redraw left to the event loop (the charts' layout), and the paint.
             QCoreApplication::sendPostedEvents();
             chart->repaint();
             wallMs.push_back(double(wall.nsecsElapsed()) / 1e6);
-            cpuMs.push_back((clockSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuStart) * 1000.0);
+            cpuMs.push_back((MainThreadUsage::threadCpuSeconds() - cpuStart) * 1000.0);
         }
         std::printf("one redraw, %zu exchanges: median %.1f ms (%.1f ms CPU), longest %.1f ms, "
                     "of %d\n",
@@ -247,11 +220,10 @@ int main(int argc, char *argv[])
     std::printf("checking station, %d ms probes, chart closed: %.3f s CPU on the main thread in "
                 "%.1f s (%.3f%%), %d exchanges\n",
                 kProbeIntervalMs, closed.cpuSeconds, closed.wallSeconds, closed.percent(),
-                closed.exchanges);
+                closed.events);
     std::printf("checking station, %d ms probes, chart open:   %.3f s CPU on the main thread in "
                 "%.1f s (%.3f%%), %d exchanges\n",
-                kProbeIntervalMs, open.cpuSeconds, open.wallSeconds, open.percent(),
-                open.exchanges);
+                kProbeIntervalMs, open.cpuSeconds, open.wallSeconds, open.percent(), open.events);
     std::fflush(stdout);
     const double ratio = open.percent() / closed.percent();
 

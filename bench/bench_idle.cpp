@@ -13,6 +13,7 @@
 // virtual machines a timer wake-up alone costs a good part of the budget.
 //
 //   bench_idle [seconds]      (default 60 for each station)
+#include "MainThreadUsage.h"
 #include "NullModemCable.h"
 #include "PortFolder.h"
 #include "PtyPair.h"
@@ -24,7 +25,6 @@
 #include <QWidget>
 
 #include <cstdio>
-#include <ctime>
 #include <initializer_list>
 #include <memory>
 #include <vector>
@@ -32,46 +32,10 @@
 namespace {
 
 constexpr double kTargetPercent = 0.5;
-constexpr int kSettleMs = 1000; // start-up work of a station is not idle cost
 constexpr int kProbeIntervalMs = 100;
 const QString kText = QStringLiteral("ABC[13]");
 
-struct Usage {
-    double cpuSeconds = 0;
-    double wallSeconds = 0;
-    int events = 0; // counted during the span, where there is a counter
-    double percent() const { return cpuSeconds / wallSeconds * 100.0; }
-};
-
-double clockSeconds(clockid_t clock)
-{
-    timespec now{};
-    clock_gettime(clock, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
-// Runs the event loop for `seconds` after a settling second, and measures the
-// main thread's CPU time over that span, and how far `counter` went in it.
-Usage measureIdle(QApplication &app, int seconds, const int *counter = nullptr)
-{
-    Usage usage;
-    double cpuStart = 0;
-    double wallStart = 0;
-    int countStart = 0;
-    QTimer::singleShot(kSettleMs, &app, [&] {
-        cpuStart = clockSeconds(CLOCK_THREAD_CPUTIME_ID);
-        wallStart = clockSeconds(CLOCK_MONOTONIC);
-        countStart = counter ? *counter : 0;
-        QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &app, [&] {
-            usage.cpuSeconds = clockSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuStart;
-            usage.wallSeconds = clockSeconds(CLOCK_MONOTONIC) - wallStart;
-            usage.events = counter ? *counter - countStart : 0;
-            app.quit();
-        });
-    });
-    app.exec();
-    return usage;
-}
+using Usage = MainThreadUsage;
 
 // An empty event loop with precise timers at the given intervals (as the
 // stations' timers are), a window shown.
@@ -87,7 +51,7 @@ Usage measureBareLoop(QApplication &app, int seconds, std::initializer_list<int>
         QObject::connect(timers.back().get(), &QTimer::timeout, [&ticks] { ++ticks; });
         timers.back()->start(interval);
     }
-    return measureIdle(app, seconds, &ticks);
+    return MainThreadUsage::measure(app, seconds, &ticks);
 }
 
 bool answeringStation(QApplication &app, int seconds, Usage *usage)
@@ -106,7 +70,7 @@ bool answeringStation(QApplication &app, int seconds, Usage *usage)
         return false;
     }
     station.answer(kText);
-    *usage = measureIdle(app, seconds);
+    *usage = MainThreadUsage::measure(app, seconds);
 
     // Still answering after the idle span: the text comes back.
     if (!far.write(QByteArrayLiteral("ABC\r"))) {
@@ -142,7 +106,7 @@ bool checkingStation(QApplication &app, int seconds, bool shown, Usage *usage)
     QObject::connect(&station.form->check(), &LoopbackCheck::exchangeCompleted,
                      [&completed] { ++completed; });
     station.check(kText, kProbeIntervalMs);
-    *usage = measureIdle(app, seconds, &completed);
+    *usage = MainThreadUsage::measure(app, seconds, &completed);
     // At least half the probes the span had room for, or the check stalled.
     const int least = seconds * 1000 / kProbeIntervalMs / 2;
     if (usage->events < least) {
