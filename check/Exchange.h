@@ -10,13 +10,14 @@
 struct Exchange {
     enum class Outcome {
         Ok,    // the text came back whole
-        Error, // something came back that can no longer match, and the probe was given up
+        Error, // something came back that can no longer match: found at a poll, or
+               // the probe given up
         Lost,  // nothing that could match came back in time
     };
 
     std::uint64_t sequence = 0; // 1 for the run's first probe
     QDateTime at;               // when it ended, local time
-    double responseMs = 0;      // send to match; for a probe given up, send to giving up
+    double responseMs = 0;      // send to match; else send to the poll or giving up
     Outcome outcome = Outcome::Ok;
     QString received; // escaped; kept only for a probe that did not end Ok
 

@@ -209,6 +209,14 @@ void LoopbackCheck::pollFeedback()
         // More came back than was sent, and it does not begin with the text.
         stats_.addError();
         emit errorCounted(stats_);
+        Exchange exchange;
+        exchange.sequence = sequence_;
+        exchange.at = QDateTime::currentDateTime();
+        exchange.responseMs =
+            std::chrono::duration<double, std::milli>(clock_.now() - sendTime_).count();
+        exchange.outcome = Exchange::Outcome::Error;
+        exchange.received = rxBuffer_;
+        emit errorPolled(exchange);
     }
     giveUpIfLate();
 }

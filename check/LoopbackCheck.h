@@ -85,6 +85,10 @@ signals:
     void statisticsChanged(const Statistics &statistics);
     // A poll found text that can no longer match; the error count rose.
     void errorCounted(const Statistics &statistics);
+    // The same poll as an exchange, so that a record of the run holds every
+    // error counted: Error, the time since the probe was sent, what had come
+    // back. The probe is still awaited.
+    void errorPolled(const Exchange &exchange);
     // What the last read brought, to be shown in place of the last one.
     void replyShown(const QString &escaped);
     // Every probe's end: matched, or given up after the timeout.

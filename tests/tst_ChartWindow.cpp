@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QMenu>
+#include <QScatterSeries>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -190,6 +191,8 @@ void ChartWindowTest::showsTheRunSoFarAndFollowsIt()
     QTRY_COMPARE_WITH_TIMEOUT(shown(ChartWindow::Errors),
                               f.c().statisticsValues[Statistics::Errors]->text(), kWaitMs);
     QCOMPARE(shown(ChartWindow::Errors), QStringLiteral("1"));
+    // ... marked when it was counted.
+    QTRY_COMPARE_WITH_TIMEOUT(chart->errorSeries()->count(), 1, kWaitMs);
 
     // 送信 begins a new run, which starts empty.
     f.click(Form1::Send);

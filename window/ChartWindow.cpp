@@ -258,12 +258,10 @@ void ChartWindow::redraw()
 void ChartWindow::showFigures()
 {
     const ExchangeRecord::Figures &f = record_.figures();
-    // Errors as the engine counts them (polls that found a reply which can
-    // no longer match) and probes given up on with such a reply: as
-    // commcheck-cli counts them.
-    const auto errorPolls = std::uint64_t(check_.statistics()[Statistics::Errors]);
+    // The record holds the error polls as the main window counts them, and
+    // probes given up on with a reply that can no longer match.
     values_[Count]->setText(QString::number(f.count));
-    values_[Errors]->setText(QString::number(errorPolls + f.errors));
+    values_[Errors]->setText(QString::number(f.errors));
     values_[Lost]->setText(QString::number(f.lost));
     // Lost replies are only counted where a reply timeout is set.
     const bool lostShown = check_.replyTimeout().has_value() || f.lost > 0;

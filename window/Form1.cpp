@@ -402,8 +402,13 @@ void Form1::bindRecord()
                 record_->add(exchange);
                 changed();
             });
-    // Error polls are no exchanges, but the chart's figures count them.
-    connect(check_.get(), &LoopbackCheck::errorCounted, this, changed);
+    // Every error the window counts is in the record, marked on the chart
+    // when it was counted and a row of the saved log.
+    connect(check_.get(), &LoopbackCheck::errorPolled, this,
+            [this, changed](const Exchange &exchange) {
+                record_->add(exchange);
+                changed();
+            });
 
     auto *chartAction = new QAction(chartActionText(), this);
     chartAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
