@@ -10,6 +10,7 @@
 //     painted.
 //
 //   bench_chart [seconds]      (default 60 for each of the two checks)
+#include "ChartPlots.h"
 #include "ChartWindow.h"
 #include "ExchangeRecord.h"
 #include "MainThreadUsage.h"
@@ -18,8 +19,8 @@
 #include "Summary.h"
 #include "TestWindow.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
-#include <QChartView>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QTest>
@@ -144,8 +145,10 @@ bool timeOpening(QApplication &app, Form1 &form, double *wallMs, double *cpuMs)
         // The shortcut makes the window at once; it is shown and painted
         // when the event loop comes round.
         QTest::keyClick(&form, Qt::Key_G, Qt::ControlModifier);
-        if (form.chartWindow())
-            form.chartWindow()->responseView()->viewport()->installEventFilter(&watch);
+        if (form.chartWindow() && form.chartWindow()->plots())
+            qobject_cast<QAbstractScrollArea *>(form.chartWindow()->plots()->responseView())
+                ->viewport()
+                ->installEventFilter(&watch);
     });
     app.exec();
     return shown;

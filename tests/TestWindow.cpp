@@ -1,5 +1,6 @@
 #include "TestWindow.h"
 
+#include "ChartLoader.h"
 #include "QtSerialPort.h"
 #include "QtTimer.h"
 #include "SteadyClock.h"
@@ -8,6 +9,7 @@
 
 TestWindow::TestWindow(Platform platform)
 {
+    ChartLoader::setModuleFile(QStringLiteral(COMMCHECK_CHART_MODULE));
     PlatformServices services;
     if (platform == Real) {
         services.MSComm1 = std::make_unique<QtSerialPort>();

@@ -1,6 +1,8 @@
 // The chart window of a checking station: opened from Ctrl+G or from the
 // statistics' context menu, one per main window; the run saved from Ctrl+L or
 // the same menu; the run so far shown on opening and followed while shown.
+#include "ChartLoader.h"
+#include "ChartPlots.h"
 #include "ChartWindow.h"
 #include "ExchangeRecord.h"
 #include "ScratchFiles.h"
@@ -8,11 +10,8 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QChartView>
 #include <QLabel>
-#include <QLineSeries>
 #include <QMenu>
-#include <QScatterSeries>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -27,6 +26,8 @@ private slots:
     void secondCtrlGRaisesTheSameWindow();
     void showsTheRunSoFarAndFollowsIt();
     void figuresAreReadWithTheirCaptions();
+    void moduleFoundBesideTheProgram();
+    void withoutTheModuleShowsFiguresAndWhy();
 };
 
 namespace {
@@ -179,7 +180,7 @@ void ChartWindowTest::showsTheRunSoFarAndFollowsIt()
     QCOMPARE(shown(ChartWindow::Count), QStringLiteral("3"));
     QCOMPARE(shown(ChartWindow::Max), QStringLiteral("80"));
     QCOMPARE(shown(ChartWindow::P50), QStringLiteral("60"));
-    QVERIFY(chart->okSeries()->count() > 0);
+    QVERIFY(chart->plots()->pointsShown(ChartPlots::Layer::Times) > 0);
 
     // Followed while shown: a new exchange, and errors as the main window counts them.
     exchange(f, 20ms);
@@ -192,13 +193,13 @@ void ChartWindowTest::showsTheRunSoFarAndFollowsIt()
                               f.c().statisticsValues[Statistics::Errors]->text(), kWaitMs);
     QCOMPARE(shown(ChartWindow::Errors), QStringLiteral("1"));
     // ... marked when it was counted.
-    QTRY_COMPARE_WITH_TIMEOUT(chart->errorSeries()->count(), 1, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(chart->plots()->pointsShown(ChartPlots::Layer::Errors), 1, kWaitMs);
 
     // 送信 begins a new run, which starts empty.
     f.click(Form1::Send);
     QTRY_COMPARE_WITH_TIMEOUT(shown(ChartWindow::Count), QStringLiteral("0"), kWaitMs);
     QCOMPARE(f.form->record().total(), std::uint64_t(0));
-    QCOMPARE(chart->okSeries()->count(), 0);
+    QCOMPARE(chart->plots()->pointsShown(ChartPlots::Layer::Times), 0);
 }
 
 void ChartWindowTest::figuresAreReadWithTheirCaptions()
@@ -216,9 +217,36 @@ void ChartWindowTest::figuresAreReadWithTheirCaptions()
         QCOMPARE(labels[0].first->text(QAccessible::Name),
                  chart->caption(ChartWindow::Figure(i))->text());
     }
-    for (QWidget *part :
-         std::initializer_list<QWidget *>{chart->responseView(), chart->histogramView()})
+    for (const char *name : {"responseChart", "histogramChart"}) {
+        auto *part = chart->findChild<QWidget *>(QString::fromLatin1(name));
+        QVERIFY2(part, name);
         QVERIFY(!QAccessible::queryAccessibleInterface(part)->text(QAccessible::Name).isEmpty());
+    }
+}
+
+void ChartWindowTest::moduleFoundBesideTheProgram()
+{
+    TestWindow f;
+    ChartLoader::setModuleFile(QString());
+    f.form->showChart();
+    QVERIFY(f.form->chartWindow()->plots());
+}
+
+void ChartWindowTest::withoutTheModuleShowsFiguresAndWhy()
+{
+    TestWindow f;
+    ChartLoader::setModuleFile(QStringLiteral("/nonexistent/commcheck-chart"));
+    QVERIFY(startChecking(f));
+    exchange(f, 40ms);
+    f.form->showChart();
+    ChartWindow *chart = f.form->chartWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(chart, kWaitMs));
+    QCOMPARE(chart->plots(), nullptr);
+    QCOMPARE(chart->value(ChartWindow::Count)->text(), QStringLiteral("1"));
+    auto *why = chart->findChild<QLabel *>(QStringLiteral("plotsMissing"));
+    QVERIFY(why);
+    QVERIFY2(why->text().contains(QStringLiteral("/nonexistent/commcheck-chart")),
+             qPrintable(why->text()));
 }
 
 QTEST_MAIN(ChartWindowTest)

@@ -1,21 +1,15 @@
 #include "ChartWindow.h"
 
+#include "ChartLoader.h"
+#include "ChartModule.h"
+#include "ChartPlots.h"
 #include "ColumnReduction.h"
 #include "ExchangeRecord.h"
 #include "LoopbackCheck.h"
 #include "NumberText.h"
 
-#include <QAreaSeries>
-#include <QChart>
-#include <QChartView>
-#include <QDateTimeAxis>
-#include <QGraphicsLayout>
 #include <QGridLayout>
 #include <QLabel>
-#include <QLineSeries>
-#include <QScatterSeries>
-#include <QVBoxLayout>
-#include <QValueAxis>
 
 #include <algorithm>
 #include <array>
@@ -24,26 +18,13 @@
 namespace {
 
 constexpr QSize kStartSize{900, 600};
-constexpr qreal kMarkerSize = 7;
 // Room above the highest point, as a share of the axis.
 constexpr double kHeadroom = 1.05;
 constexpr qint64 kDayMs = 24 * 60 * 60 * 1000;
 
-const QColor kTimeColor(32, 110, 200);
-const QColor kErrorColor(220, 20, 20);
-const QColor kLostColor(240, 140, 0);
-
 QString timeText(double ms)
 {
     return NumberText::fromSingle(static_cast<float>(ms));
-}
-
-// A series given the points it already has is left alone: replaced, it
-// would be drawn again all the same.
-void replaceIfChanged(QXYSeries *series, const QList<QPointF> &points)
-{
-    if (series->points() != points)
-        series->replace(points);
 }
 
 // The least of 1, 1.5, 2, 3, 4, 5, 6, 8 times a power of ten that is at
@@ -90,13 +71,8 @@ ChartWindow::ChartWindow(const ExchangeRecord &record, const LoopbackCheck &chec
         setFont(parent->font());
     resize(kStartSize);
 
-    buildResponseChart();
-    buildHistogram();
-    auto *charts = new QVBoxLayout;
-    charts->addWidget(responseView_, 3);
-    charts->addWidget(histogramView_, 2);
     auto *layout = new QHBoxLayout(this);
-    layout->addLayout(charts, 1);
+    layout->addWidget(buildPlots(), 1);
     layout->addWidget(buildFigures(), 0, Qt::AlignTop);
 
     redrawTimer_.setSingleShot(true);
@@ -104,81 +80,25 @@ ChartWindow::ChartWindow(const ExchangeRecord &record, const LoopbackCheck &chec
     connect(&redrawTimer_, &QTimer::timeout, this, &ChartWindow::redraw);
 }
 
-void ChartWindow::buildResponseChart()
+QWidget *ChartWindow::buildPlots()
 {
-    auto *chart = new QChart;
-    okSeries_ = new QLineSeries;
-    okSeries_->setName(QStringLiteral("応答時間"));
-    // A hair line, which the painter draws as a line; a wider one it
-    // strokes as an outline and fills.
-    okSeries_->setPen(QPen(kTimeColor, 1));
-    errorSeries_ = new QScatterSeries;
-    errorSeries_->setName(QStringLiteral("エラー"));
-    lostSeries_ = new QScatterSeries;
-    lostSeries_->setName(QStringLiteral("タイムアウト"));
-    for (auto [series, color] : {std::pair{errorSeries_, kErrorColor}, {lostSeries_, kLostColor}}) {
-        series->setMarkerSize(kMarkerSize);
-        series->setColor(color);
-        series->setBorderColor(color);
+    QString error;
+    ChartModule *module = ChartLoader::load(&error);
+    if (!module) {
+        auto *missing = new QLabel(
+            QStringLiteral("グラフを表示できません（グラフの部品を読み込めません）\n") + error,
+            this);
+        missing->setObjectName(QStringLiteral("plotsMissing"));
+        missing->setWordWrap(true);
+        missing->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        missing->setAlignment(Qt::AlignCenter);
+        return missing;
     }
-
-    timeAxis_ = new QDateTimeAxis;
-    timeAxis_->setTitleText(QStringLiteral("時刻"));
-    responseAxis_ = new QValueAxis;
-    responseAxis_->setTitleText(QStringLiteral("応答時間 (msec)"));
-    responseAxis_->setLabelFormat(QStringLiteral("%.4g"));
-    chart->addAxis(timeAxis_, Qt::AlignBottom);
-    chart->addAxis(responseAxis_, Qt::AlignLeft);
-    for (QXYSeries *series :
-         std::initializer_list<QXYSeries *>{okSeries_, errorSeries_, lostSeries_}) {
-        chart->addSeries(series);
-        series->attachAxis(timeAxis_);
-        series->attachAxis(responseAxis_);
-    }
-    for (QAbstractAxis *axis : chart->axes()) {
-        axis->setLabelsFont(font());
-        axis->setTitleFont(font());
-    }
-    chart->legend()->setFont(font());
-    chart->legend()->setAlignment(Qt::AlignBottom);
-    // Resized, the chart has another number of pixel columns to reduce to:
+    plots_ = module->createPlots(this);
+    // Resized, the plot has another number of pixel columns to reduce to:
     // drawn again once the resizing is done with, not a redraw interval later.
-    connect(chart, &QChart::plotAreaChanged, this, [this](const QRectF &plot) {
-        if (int(plot.width()) != drawnColumns_ && isVisible())
-            QMetaObject::invokeMethod(this, &ChartWindow::redrawIfResized, Qt::QueuedConnection);
-    });
-
-    responseView_ = new QChartView(chart, this);
-    responseView_->setObjectName(QStringLiteral("responseChart"));
-    responseView_->setAccessibleName(QStringLiteral("応答時間の推移"));
-}
-
-void ChartWindow::buildHistogram()
-{
-    auto *chart = new QChart;
-    histogramOutline_ = new QLineSeries(chart);
-    histogramArea_ = new QAreaSeries(histogramOutline_);
-    histogramArea_->setName(QStringLiteral("件数"));
-    binAxis_ = new QValueAxis;
-    binAxis_->setTitleText(QStringLiteral("応答時間 (msec)"));
-    binAxis_->setLabelFormat(QStringLiteral("%.4g"));
-    countAxis_ = new QValueAxis;
-    countAxis_->setTitleText(QStringLiteral("件数"));
-    countAxis_->setLabelFormat(QStringLiteral("%.0f"));
-    chart->addAxis(binAxis_, Qt::AlignBottom);
-    chart->addAxis(countAxis_, Qt::AlignLeft);
-    chart->addSeries(histogramArea_);
-    histogramArea_->attachAxis(binAxis_);
-    histogramArea_->attachAxis(countAxis_);
-    for (QAbstractAxis *axis : chart->axes()) {
-        axis->setLabelsFont(font());
-        axis->setTitleFont(font());
-    }
-    chart->legend()->hide();
-
-    histogramView_ = new QChartView(chart, this);
-    histogramView_->setObjectName(QStringLiteral("histogramChart"));
-    histogramView_->setAccessibleName(QStringLiteral("応答時間の分布"));
+    plots_->onColumnsChanged([this] { redrawIfResized(); });
+    return plots_->widget();
 }
 
 QWidget *ChartWindow::buildFigures()
@@ -227,16 +147,16 @@ void ChartWindow::recordChanged()
 void ChartWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    // The chart lays itself out when the event loop comes round; done now,
-    // the first drawing already has its plot area's width.
-    responseView_->chart()->layout()->activate();
+    // Laid out now, the first drawing already has the plot's width.
+    if (plots_)
+        plots_->layOut();
     if (drawnVersion_ != record_.version())
         redraw();
 }
 
 void ChartWindow::redrawIfResized()
 {
-    if (isVisible() && int(responseView_->chart()->plotArea().width()) != drawnColumns_)
+    if (isVisible() && plots_ && plots_->columns() != drawnColumns_)
         redraw();
 }
 
@@ -251,6 +171,8 @@ void ChartWindow::redraw()
     redrawTimer_.stop();
     drawnVersion_ = record_.version();
     showFigures();
+    if (!plots_)
+        return;
     drawResponses();
     drawHistogram();
 }
@@ -291,21 +213,17 @@ void ChartWindow::drawResponses()
     if (firstMs != shownFirstMs_ || endMs != shownEndMs_) {
         shownFirstMs_ = firstMs;
         shownEndMs_ = endMs;
-        timeAxis_->setFormat(endMs - firstMs > kDayMs ? QStringLiteral("MM/dd HH:mm")
-                                                      : QStringLiteral("HH:mm:ss"));
-        timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(firstMs),
-                            QDateTime::fromMSecsSinceEpoch(endMs));
+        plots_->setTimeRange(firstMs, endMs, endMs - firstMs > kDayMs);
     }
 
-    // Before the chart is first laid out, its plot area is empty: the view's
-    // width is then near enough, and the plot area's change draws it again.
-    const QRectF plot = responseView_->chart()->plotArea();
-    drawnColumns_ = std::max(1, int(plot.isEmpty() ? responseView_->width() : plot.width()));
+    // Before the plot is first laid out, its view's width is near enough, and
+    // the plot's change of width draws it again.
+    drawnColumns_ = plots_->columns();
     // Times to each pixel column; errors and lost replies to each marker's
     // width, as markers closer together would only cover each other.
     ColumnReduction times(double(firstMs), double(endMs), drawnColumns_);
     ColumnReduction marks(double(firstMs), double(endMs),
-                          std::max(1, drawnColumns_ / int(kMarkerSize)));
+                          std::max(1, drawnColumns_ / ChartPlots::kMarkerSize));
     auto reductionOf = [&](Exchange::Outcome outcome) -> ColumnReduction & {
         return outcome == Exchange::Outcome::Ok ? times : marks;
     };
@@ -331,13 +249,10 @@ void ChartWindow::drawResponses()
         [&](const ExchangeRecord::Point &p) {
             reductionOf(p.outcome).add(double(p.atMs), p.responseMs, p.outcome);
         });
-    replaceIfChanged(okSeries_, times.points(Exchange::Outcome::Ok));
-    replaceIfChanged(errorSeries_, marks.points(Exchange::Outcome::Error));
-    replaceIfChanged(lostSeries_, marks.points(Exchange::Outcome::Lost));
-
-    const double top = roundUp(std::max(times.maxY(), marks.maxY()) * kHeadroom);
-    if (top != responseAxis_->max())
-        responseAxis_->setRange(0, top);
+    plots_->setPoints(ChartPlots::Layer::Times, times.points(Exchange::Outcome::Ok));
+    plots_->setPoints(ChartPlots::Layer::Errors, marks.points(Exchange::Outcome::Error));
+    plots_->setPoints(ChartPlots::Layer::Lost, marks.points(Exchange::Outcome::Lost));
+    plots_->setResponseTop(roundUp(std::max(times.maxY(), marks.maxY()) * kHeadroom));
 }
 
 void ChartWindow::drawHistogram()
@@ -373,10 +288,5 @@ void ChartWindow::drawHistogram()
         most = std::max(most, bins[std::size_t(i)]);
     }
     outline.append({highMs, 0});
-    replaceIfChanged(histogramOutline_, outline);
-    if (lowMs != binAxis_->min() || highMs != binAxis_->max())
-        binAxis_->setRange(lowMs, highMs);
-    const double top = roundUp(double(most) * kHeadroom);
-    if (top != countAxis_->max())
-        countAxis_->setRange(0, top);
+    plots_->setHistogram(outline, lowMs, highMs, roundUp(double(most) * kHeadroom));
 }

@@ -7,19 +7,15 @@
 #include <chrono>
 #include <cstdint>
 
+class ChartPlots;
 class ExchangeRecord;
 class LoopbackCheck;
-class QAreaSeries;
-class QChart;
-class QChartView;
-class QDateTimeAxis;
 class QLabel;
-class QLineSeries;
-class QScatterSeries;
-class QValueAxis;
 
 // The second window of a checking station: the current run's response
 // time per exchange over time, how the times are spread, and its figures.
+// The plots come from the chart module, loaded with the first chart window;
+// without it the window shows its figures and why there are no plots.
 // It only reads the record, which the main window keeps whether or not this
 // window is open; while shown it is drawn again at most every
 // kRedrawInterval, and hidden it does nothing at all.
@@ -56,12 +52,8 @@ public:
 
     QLabel *value(Figure figure) const { return values_[figure]; }
     QLabel *caption(Figure figure) const { return captions_[figure]; }
-    QChartView *responseView() const { return responseView_; }
-    QChartView *histogramView() const { return histogramView_; }
-    // What the response chart shows of each kind, for tests.
-    QLineSeries *okSeries() const { return okSeries_; }
-    QScatterSeries *errorSeries() const { return errorSeries_; }
-    QScatterSeries *lostSeries() const { return lostSeries_; }
+    // The plots, or nullptr when the chart module could not be loaded.
+    ChartPlots *plots() const { return plots_; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -69,8 +61,7 @@ protected:
 
 private:
     void redrawIfResized();
-    void buildResponseChart();
-    void buildHistogram();
+    QWidget *buildPlots();
     QWidget *buildFigures();
     void showFigures();
     void drawResponses();
@@ -86,15 +77,5 @@ private:
 
     std::array<QLabel *, FigureCount> captions_{};
     std::array<QLabel *, FigureCount> values_{};
-    QChartView *responseView_ = nullptr;
-    QLineSeries *okSeries_ = nullptr;
-    QScatterSeries *errorSeries_ = nullptr;
-    QScatterSeries *lostSeries_ = nullptr;
-    QDateTimeAxis *timeAxis_ = nullptr;
-    QValueAxis *responseAxis_ = nullptr;
-    QChartView *histogramView_ = nullptr;
-    QLineSeries *histogramOutline_ = nullptr;
-    QAreaSeries *histogramArea_ = nullptr;
-    QValueAxis *binAxis_ = nullptr;
-    QValueAxis *countAxis_ = nullptr;
+    ChartPlots *plots_ = nullptr;
 };

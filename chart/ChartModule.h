@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QtPlugin>
+
+class ChartPlots;
+class QWidget;
+
+// What the chart module gives the program: plots for a chart window. The
+// module is loaded when a chart is first opened (ChartLoader), so that the
+// chart's libraries cost nothing to a program whose chart stays closed.
+class ChartModule {
+public:
+    virtual ~ChartModule() = default;
+    // New plots, a child of `window`, in its font.
+    virtual ChartPlots *createPlots(QWidget *window) = 0;
+};
+
+#define ChartModule_iid "commcheck.ChartModule/1"
+Q_DECLARE_INTERFACE(ChartModule, ChartModule_iid)
