@@ -8,8 +8,8 @@ class ChartModule;
 // Qt Charts, when a chart is first opened: until then neither the module nor
 // the chart's libraries are in the process. It is looked for beside the
 // program (where a build and Windows keep it), then where it is installed
-// on Linux: <prefix>/lib/commcheck beside <prefix>/bin. Once loaded it
-// stays.
+// on Linux: <prefix>/lib/<architecture>/commcheck beside <prefix>/bin. Once
+// loaded it stays.
 class ChartLoader {
 public:
     // The module, or nullptr with the reason in `error`.
