@@ -15,5 +15,7 @@ public:
     virtual ChartPlots *createPlots(QWidget *window) = 0;
 };
 
+// Raised whenever this interface or ChartPlots changes, so that a module of
+// another build is refused by name instead of called wrongly.
 #define ChartModule_iid "commcheck.ChartModule/1"
 Q_DECLARE_INTERFACE(ChartModule, ChartModule_iid)

@@ -11,8 +11,8 @@ class QWidget;
 // response time of each exchange over the time of day, and a histogram of
 // the times. The window works out what to draw (points already reduced to
 // what the plots' pixels can show, axes' ranges); the plots only draw it.
-// Only Qt's own types cross this interface, so that the module and the
-// program need share nothing but Qt.
+// Only Qt's and the standard library's types cross this interface, so that
+// the module and the program share no code of their own.
 class ChartPlots {
 public:
     // What the response plot shows: the times of exchanges that came back,
