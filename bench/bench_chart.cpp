@@ -12,10 +12,9 @@
 //   bench_chart [seconds]      (default 60 for each of the two checks)
 #include "ChartPlots.h"
 #include "ChartWindow.h"
+#include "CheckingStation.h"
 #include "ExchangeRecord.h"
 #include "MainThreadUsage.h"
-#include "NullModemCable.h"
-#include "PortFolder.h"
 #include "Summary.h"
 #include "TestWindow.h"
 
@@ -47,32 +46,14 @@ using Usage = MainThreadUsage;
 // window open or not; false when the check could not run.
 bool checkingStation(QApplication &app, int seconds, bool chartOpen, Usage *usage)
 {
-    PortFolder folder;
-    NullModemCable echo(NullModemCable::Echo);
-    if (!folder.isValid() || !echo.isValid() || !folder.map(1, echo.endA())) {
-        std::fprintf(stderr, "bench_chart: no virtual cable: %s\n", qPrintable(echo.error()));
+    CheckingStation station("bench_chart");
+    if (!station.open(true))
         return false;
-    }
-    TestWindow station(TestWindow::Real);
-    station.form->show();
-    if (!station.open(1)) {
-        std::fprintf(stderr, "bench_chart: cannot open the port: %s\n",
-                     qPrintable(station.form->port().errorString()));
-        return false;
-    }
     if (chartOpen)
-        station.form->showChart();
-    int completed = 0;
-    QObject::connect(&station.form->check(), &LoopbackCheck::exchangeCompleted,
-                     [&completed] { ++completed; });
-    station.check(kText, kProbeIntervalMs);
-
-    *usage = MainThreadUsage::measure(app, seconds, &completed);
-    if (usage->events < seconds * 1000 / kProbeIntervalMs / 2) {
-        std::fprintf(stderr, "bench_chart: only %d exchanges in %d s\n", usage->events, seconds);
+        station.form().showChart();
+    if (!station.measure(app, seconds, kProbeIntervalMs, kText, usage))
         return false;
-    }
-    if (chartOpen && station.form->record().total() == 0) {
+    if (chartOpen && station.form().record().total() == 0) {
         std::fprintf(stderr, "bench_chart: the chart's record stayed empty\n");
         return false;
     }
@@ -96,12 +77,6 @@ void fillRun(TestWindow &station, std::size_t n)
                                       : Exchange::Outcome::Ok;
         emit station.check().exchangeCompleted(e);
     }
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // Types Ctrl+G into the window, and times it to the chart window exposed
@@ -210,7 +185,7 @@ int main(int argc, char *argv[])
         }
         std::printf("one redraw, %zu exchanges: median %.1f ms (%.1f ms CPU), longest %.1f ms, "
                     "of %d\n",
-                    kLongRun, median(wallMs), median(cpuMs),
+                    kLongRun, Summary::median(wallMs), Summary::median(cpuMs),
                     *std::max_element(wallMs.begin(), wallMs.end()), kRedraws);
     }
 
@@ -245,9 +220,9 @@ int main(int argc, char *argv[])
                    Summary::judge(openWallMs < kOpenTargetMs));
     Summary::print(
         QStringLiteral("one chart redraw, 1,000,000 exchanges, median of %1").arg(kRedraws),
-        Summary::number(median(wallMs), 1, QStringLiteral("ms")),
+        Summary::number(Summary::median(wallMs), 1, QStringLiteral("ms")),
         QStringLiteral("< %1 ms").arg(kRedrawTargetMs),
-        QStringLiteral("CPU ") + Summary::number(median(cpuMs), 1, QStringLiteral("ms")),
-        Summary::judge(median(wallMs) < kRedrawTargetMs));
+        QStringLiteral("CPU ") + Summary::number(Summary::median(cpuMs), 1, QStringLiteral("ms")),
+        Summary::judge(Summary::median(wallMs) < kRedrawTargetMs));
     return 0;
 }

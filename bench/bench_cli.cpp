@@ -46,13 +46,6 @@ qint64 monotonicNs()
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 // Starts the program with `arguments`, its output thrown away; -1 on failure.
 pid_t start(const char *program, const QStringList &arguments)
 {
@@ -199,7 +192,7 @@ int main(int argc, char *argv[])
         startups.push_back(ms);
         std::printf("  run %-3d %8.1f ms\n", run + 1, ms);
     }
-    const double startup = median(startups);
+    const double startup = Summary::median(startups);
     std::printf("  median  %8.1f ms\n", startup);
 
     // Resident memory while a check runs against an echo.

@@ -13,8 +13,8 @@
 // virtual machines a timer wake-up alone costs a good part of the budget.
 //
 //   bench_idle [seconds]      (default 60 for each station)
+#include "CheckingStation.h"
 #include "MainThreadUsage.h"
-#include "NullModemCable.h"
 #include "PortFolder.h"
 #include "PtyPair.h"
 #include "Summary.h"
@@ -88,32 +88,8 @@ bool answeringStation(QApplication &app, int seconds, Usage *usage)
 
 bool checkingStation(QApplication &app, int seconds, bool shown, Usage *usage)
 {
-    PortFolder folder;
-    NullModemCable echo(NullModemCable::Echo);
-    if (!folder.isValid() || !echo.isValid() || !folder.map(1, echo.endA())) {
-        std::fprintf(stderr, "bench_idle: no virtual cable: %s\n", qPrintable(echo.error()));
-        return false;
-    }
-    TestWindow station(TestWindow::Real);
-    if (shown)
-        station.form->show();
-    if (!station.open(1)) {
-        std::fprintf(stderr, "bench_idle: cannot open the port: %s\n",
-                     qPrintable(station.form->port().errorString()));
-        return false;
-    }
-    int completed = 0;
-    QObject::connect(&station.form->check(), &LoopbackCheck::exchangeCompleted,
-                     [&completed] { ++completed; });
-    station.check(kText, kProbeIntervalMs);
-    *usage = MainThreadUsage::measure(app, seconds, &completed);
-    // At least half the probes the span had room for, or the check stalled.
-    const int least = seconds * 1000 / kProbeIntervalMs / 2;
-    if (usage->events < least) {
-        std::fprintf(stderr, "bench_idle: only %d exchanges in %d s\n", usage->events, seconds);
-        return false;
-    }
-    return true;
+    CheckingStation station("bench_idle");
+    return station.open(shown) && station.measure(app, seconds, kProbeIntervalMs, kText, usage);
 }
 
 QString percentText(const Usage &usage)

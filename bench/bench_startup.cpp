@@ -158,13 +158,6 @@ Launch launchOnce(const char *program)
     return result;
 }
 
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const qsizetype n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -209,10 +202,10 @@ int main(int argc, char *argv[])
                     launches[0].rssMB, launches[1].startupMs, launches[1].rssMB);
     }
 
-    const double ours = median(startup[0]);
-    const double bare = median(startup[1]);
-    const double oursMB = median(memory[0]);
-    const double bareMB = median(memory[1]);
+    const double ours = Summary::median(startup[0]);
+    const double bare = Summary::median(startup[1]);
+    const double oursMB = Summary::median(memory[0]);
+    const double bareMB = Summary::median(memory[1]);
     std::printf("  %-6s %14.1f %10.1f %14.1f %10.1f\n", "median", ours, oursMB, bare, bareMB);
     const QString runsText = QString::number(runs);
     Summary::print(QStringLiteral("start-up to window shown, median of %1").arg(runsText),

@@ -209,34 +209,34 @@ void LoopbackCheck::pollFeedback()
         // More came back than was sent, and it does not begin with the text.
         stats_.addError();
         emit errorCounted(stats_);
-        Exchange exchange;
-        exchange.sequence = sequence_;
-        exchange.at = QDateTime::currentDateTime();
-        exchange.responseMs =
-            std::chrono::duration<double, std::milli>(clock_.now() - sendTime_).count();
-        exchange.outcome = Exchange::Outcome::Error;
-        exchange.received = rxBuffer_;
-        emit errorPolled(exchange);
+        emit errorPolled(
+            probeExchange(clock_.now() - sendTime_, Exchange::Outcome::Error, rxBuffer_));
     }
     giveUpIfLate();
 }
 
 void LoopbackCheck::recordExchange(const QString &lastRead)
 {
-    const std::chrono::duration<double> elapsed = clock_.now() - sendTime_;
-    stats_.addExchange(elapsed.count());
+    const auto elapsed = clock_.now() - sendTime_;
+    stats_.addExchange(std::chrono::duration<double>(elapsed).count());
     waiting_ = false;
     emit replyShown(lastRead);
     pollTimer_.setInterval(0);
     emit statisticsChanged(stats_);
     rxBuffer_.clear();
+    emit exchangeCompleted(probeExchange(elapsed, Exchange::Outcome::Ok, {}));
+}
 
+Exchange LoopbackCheck::probeExchange(std::chrono::nanoseconds elapsed, Exchange::Outcome outcome,
+                                      const QString &received) const
+{
     Exchange exchange;
     exchange.sequence = sequence_;
     exchange.at = QDateTime::currentDateTime();
     exchange.responseMs = std::chrono::duration<double, std::milli>(elapsed).count();
-    exchange.outcome = Exchange::Outcome::Ok;
-    emit exchangeCompleted(exchange);
+    exchange.outcome = outcome;
+    exchange.received = received;
+    return exchange;
 }
 
 void LoopbackCheck::giveUpIfLate()
@@ -246,15 +246,12 @@ void LoopbackCheck::giveUpIfLate()
     const auto elapsed = clock_.now() - sendTime_;
     if (elapsed < *replyTimeout_)
         return;
-    Exchange exchange;
-    exchange.sequence = sequence_;
-    exchange.at = QDateTime::currentDateTime();
-    exchange.responseMs = std::chrono::duration<double, std::milli>(elapsed).count();
     // A reply still on its way (nothing, or a beginning of the text) is lost;
     // one that can no longer match is an error.
-    exchange.outcome =
-        expectedText().startsWith(rxBuffer_) ? Exchange::Outcome::Lost : Exchange::Outcome::Error;
-    exchange.received = rxBuffer_;
+    const Exchange exchange = probeExchange(
+        elapsed,
+        expectedText().startsWith(rxBuffer_) ? Exchange::Outcome::Lost : Exchange::Outcome::Error,
+        rxBuffer_);
     if (exchange.outcome == Exchange::Outcome::Lost)
         ++stats_.lost;
     forgetReceived();

@@ -107,6 +107,9 @@ private:
     void pollEcho();
     QString readEscaped();
     void recordExchange(const QString &lastRead);
+    // The awaited probe as an exchange that ended `elapsed` after it was sent.
+    Exchange probeExchange(std::chrono::nanoseconds elapsed, Exchange::Outcome outcome,
+                           const QString &received) const;
     void giveUpIfLate();
     void forgetReceived();
     void onBytesArrived();

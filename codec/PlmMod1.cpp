@@ -142,63 +142,6 @@ const ByteEscapes &byteEscapes()
     return *tables;
 }
 
-// Walks `bytes` the way Cp932::decodeTo reads them, handing each piece to
-// `sink`: ascii8(p) for eight printable ASCII bytes at p (shown as they are),
-// entry(i) for a character, the entry of its byte or of its cell. Returns
-// true when a lead byte at the very end was held back (`holdLead`).
-template <typename Sink>
-bool walkBytes(QByteArrayView bytes, bool holdLead, const ByteEscapes &tables, Sink &sink)
-{
-    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
-    const auto *const end = p + bytes.size();
-    while (end - p >= 2) {
-        if (end - p >= 8) {
-            quint64 word;
-            std::memcpy(&word, p, sizeof word);
-            // No byte at 0x80 or above, and none below 0x20 (subtracting 0x20
-            // sets the top bit of the lowest such byte).
-            if (((word | (word - 0x2020202020202020u)) & 0x8080808080808080u) == 0) {
-                sink.ascii8(p);
-                p += 8;
-                continue;
-            }
-        }
-        // A lead byte with a trail byte whose cell holds a character makes
-        // one character; any other byte stands alone. Chosen without
-        // branches: which it is depends on the data, byte by byte.
-        const int row = Cp932Table::kLeadRow[p[0]];
-        const int column = Cp932Table::kTrailColumn[p[1]];
-        const int cell = kSingleCount + row * Cp932Table::kTrailCount + column;
-        const bool pair = (row | column) >= 0 && tables.length[cell] != 0;
-        sink.entry(pair ? cell : p[0]);
-        p += 1 + int(pair);
-    }
-    if (p < end) {
-        const unsigned char b = *p;
-        if (holdLead && Cp932Table::kLeadRow[b] >= 0)
-            return true;
-        sink.entry(b);
-    }
-    return false;
-}
-
-// Writes up to kShownUnits units past the end of what it has written.
-struct WriteSink {
-    const ByteEscapes &tables;
-    char16_t *dst;
-    void ascii8(const unsigned char *p)
-    {
-        for (int k = 0; k < 8; ++k)
-            dst[k] = p[k];
-        dst += 8;
-    }
-    void entry(int entry)
-    {
-        std::memcpy(dst, tables.shown[entry].data(), kShownUnits * sizeof(char16_t));
-        dst += tables.length[entry];
-    }
-};
-
 static_assert(kEscapeSpare >= kShownUnits);
 static_assert(kMostShownPerByte * 2 >= kShownUnits);
 
@@ -323,12 +266,50 @@ QString EscapeCodes(const QString &text)
 
 char16_t *DecodeEscapeTo(QByteArrayView bytes, char16_t *out, bool *endsInLead)
 {
+    // Each character is its entry's fixed-size copy, which writes up to
+    // kShownUnits units past the end of what it shows.
     const ByteEscapes &tables = byteEscapes();
-    WriteSink sink{tables, out};
-    const bool held = walkBytes(bytes, endsInLead != nullptr, tables, sink);
+    char16_t *dst = out;
+    const auto entry = [&](int e) {
+        std::memcpy(dst, tables.shown[e].data(), kShownUnits * sizeof(char16_t));
+        dst += tables.length[e];
+    };
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *const end = p + bytes.size();
     if (endsInLead)
-        *endsInLead = held;
-    return sink.dst;
+        *endsInLead = false;
+    while (end - p >= 2) {
+        if (end - p >= 8) {
+            quint64 word;
+            std::memcpy(&word, p, sizeof word);
+            // No byte at 0x80 or above, and none below 0x20 (subtracting 0x20
+            // sets the top bit of the lowest such byte): shown as they are.
+            if (((word | (word - 0x2020202020202020u)) & 0x8080808080808080u) == 0) {
+                for (int k = 0; k < 8; ++k)
+                    dst[k] = p[k];
+                dst += 8;
+                p += 8;
+                continue;
+            }
+        }
+        // A lead byte with a trail byte whose cell holds a character makes
+        // one character; any other byte stands alone. Chosen without
+        // branches: which it is depends on the data, byte by byte.
+        const int row = Cp932Table::kLeadRow[p[0]];
+        const int column = Cp932Table::kTrailColumn[p[1]];
+        const int cell = kSingleCount + row * Cp932Table::kTrailCount + column;
+        const bool pair = (row | column) >= 0 && tables.length[cell] != 0;
+        entry(pair ? cell : p[0]);
+        p += 1 + int(pair);
+    }
+    if (p < end) {
+        const unsigned char b = *p;
+        if (endsInLead && Cp932Table::kLeadRow[b] >= 0)
+            *endsInLead = true;
+        else
+            entry(b);
+    }
+    return dst;
 }
 
 } // namespace PlmMod1

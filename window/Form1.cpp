@@ -397,18 +397,14 @@ void Form1::bindRecord()
         record_->reset();
         changed();
     });
-    connect(check_.get(), &LoopbackCheck::exchangeCompleted, this,
-            [this, changed](const Exchange &exchange) {
-                record_->add(exchange);
-                changed();
-            });
+    auto add = [this, changed](const Exchange &exchange) {
+        record_->add(exchange);
+        changed();
+    };
+    connect(check_.get(), &LoopbackCheck::exchangeCompleted, this, add);
     // Every error the window counts is in the record, marked on the chart
     // when it was counted and a row of the saved log.
-    connect(check_.get(), &LoopbackCheck::errorPolled, this,
-            [this, changed](const Exchange &exchange) {
-                record_->add(exchange);
-                changed();
-            });
+    connect(check_.get(), &LoopbackCheck::errorPolled, this, add);
 
     auto *chartAction = new QAction(chartActionText(), this);
     chartAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
