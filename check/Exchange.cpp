@@ -9,6 +9,10 @@ QString Exchange::outcomeName(Outcome outcome)
         return QStringLiteral("error");
     case Outcome::Lost:
         return QStringLiteral("lost");
+    case Outcome::Late:
+        return QStringLiteral("late");
+    case Outcome::Unanswered:
+        return QStringLiteral("unanswered");
     }
     return {};
 }

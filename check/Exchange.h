@@ -9,10 +9,13 @@
 // One probe of a loop-back run and how it ended.
 struct Exchange {
     enum class Outcome {
-        Ok,    // the text came back whole
-        Error, // something came back that can no longer match: found at a poll, or
-               // the probe given up
-        Lost,  // nothing that could match came back in time
+        Ok,         // the text came back whole
+        Error,      // something came back that can no longer match: found at a poll, or
+                    // the probe given up
+        Lost,       // given up: nothing, or only a beginning of the text, came back in time
+        Late,       // a whole reply to a probe that had already ended: after it was
+                    // given up, or a second reply
+        Unanswered, // still awaited when the run ended
     };
 
     std::uint64_t sequence = 0; // 1 for the run's first probe

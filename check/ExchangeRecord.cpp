@@ -52,6 +52,9 @@ void ExchangeRecord::Summary::add(double ms, Exchange::Outcome outcome)
     case Exchange::Outcome::Lost:
         ++lost;
         return;
+    case Exchange::Outcome::Late:
+    case Exchange::Outcome::Unanswered:
+        return; // not kept: see add()
     case Exchange::Outcome::Ok:
         break;
     }
@@ -82,6 +85,12 @@ void ExchangeRecord::reset()
 
 void ExchangeRecord::add(const Exchange &exchange)
 {
+    // The record keeps what a probe's end can be in the window: a reply, an
+    // error, a reply given up. Late replies and probes unanswered at the end
+    // are only the command line's to log.
+    if (exchange.outcome == Exchange::Outcome::Late ||
+        exchange.outcome == Exchange::Outcome::Unanswered)
+        return;
     const qint64 atMs = exchange.at.toMSecsSinceEpoch();
     Step step{};
     step.outcome = std::uint32_t(exchange.outcome);

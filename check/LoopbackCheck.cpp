@@ -1,6 +1,7 @@
 #include "LoopbackCheck.h"
 
 #include "Clock.h"
+#include "Cp932.h"
 #include "PlmMod1.h"
 #include "SerialPort.h"
 #include "Timer.h"
@@ -49,27 +50,43 @@ void LoopbackCheck::setPrecise(bool precise)
     precise_ = precise;
 }
 
+void LoopbackCheck::setCompletesOnArrival(bool completes)
+{
+    completesOnArrival_ = completes;
+}
+
 QString LoopbackCheck::sendText() const
 {
     return textSource_ ? textSource_() : QString();
 }
 
+const ExpectedText &LoopbackCheck::expected() const
+{
+    // Compared in the escaped form the received text takes, after the trip
+    // through code page 932 the text makes on the line: a text typed with
+    // leading zeros, codes of printable characters, double-byte characters,
+    // line breaks or characters the code page lacks matches its own echo.
+    // Kept until the text changes: a pasted text of megabytes would cost tens
+    // of milliseconds at every poll.
+    if (!expected_)
+        expected_.emplace(
+            PlmMod1::EscapeCodes(Cp932::decode(Cp932::encode(PlmMod1::UnescapeCodes(sendText())))));
+    return *expected_;
+}
+
 QString LoopbackCheck::expectedText() const
 {
-    // Compared in the escaped form the received text takes, so that a text
-    // typed with leading zeros, codes of printable characters, double-byte
-    // characters or line breaks matches its own echo. Kept until the text
-    // changes: a pasted text of megabytes would cost tens of milliseconds at
-    // every poll.
-    if (!expected_)
-        expected_ = PlmMod1::EscapeCodes(PlmMod1::UnescapeCodes(sendText()));
-    return *expected_;
+    return expected().text();
 }
 
 void LoopbackCheck::forgetReceived()
 {
     rxBuffer_.clear();
+    unshown_.clear();
+    matchedAt_.reset();
     waiting_ = false;
+    lastEnded_.reset();
+    watchedLate_.reset();
 }
 
 void LoopbackCheck::sendOnce()
@@ -128,10 +145,11 @@ void LoopbackCheck::startStop(std::optional<qint32> interval)
 
 void LoopbackCheck::stopChecking()
 {
-    // A probe whose poller is gone can never be matched: forget it, or the
-    // next start would show a running check that never sends.
+    // A probe whose poller is gone can never be matched: forget it and what
+    // came back for it, or the next start would show a running check that
+    // never sends, or match a new probe with the old one's half reply.
     pollTimer_.setInterval(0);
-    waiting_ = false;
+    forgetReceived();
 }
 
 void LoopbackCheck::probe()
@@ -144,16 +162,37 @@ void LoopbackCheck::probe()
     }
     if (mode_ != Mode::Feedback || waiting_)
         return;
-    if (port_.output(PlmMod1::UnescapeCodes(sendText())) == SerialPort::Output::Refused) {
+    dropUnread();
+    const QString text = PlmMod1::UnescapeCodes(sendText());
+    // Read before the bytes are handed over: a reply that comes back while
+    // this thread is held up in the write is then never timed too short.
+    const auto sentAt = clock_.now();
+    if (port_.output(text) == SerialPort::Output::Refused) {
         // Nothing went out: no probe is outstanding, and the next tick tries again.
         emit sendRefused(true);
         return;
     }
-    sendTime_ = clock_.now();
+    awaited_ = Probe{++sequence_, sentAt};
     waiting_ = true;
-    ++sequence_;
     pollTimer_.setInterval(static_cast<int>(kPollInterval.count()));
     emit probeSent();
+}
+
+void LoopbackCheck::dropUnread()
+{
+    // Whatever waits unread came before this probe, so it is no reply to it:
+    // the echo of the send click, a reply that came after its probe was
+    // given up, a second reply. Each whole text among it is the last
+    // probe's, late.
+    collect();
+    const qsizetype replies = lastEnded_ ? expected().countIn(rxBuffer_) : 0;
+    const std::optional<Probe> owner = lastEnded_;
+    rxBuffer_.clear();
+    unshown_.clear();
+    matchedAt_.reset();
+    watchedLate_.reset();
+    for (qsizetype i = 0; i < replies; ++i)
+        reportLate(*owner);
 }
 
 void LoopbackCheck::poll()
@@ -172,66 +211,88 @@ void LoopbackCheck::poll()
         return;
     if (mode_ == Mode::Feedback && waiting_)
         pollFeedback();
+    else if (mode_ == Mode::Feedback && watchedLate_)
+        watchLate();
     else if (mode_ == Mode::Echo)
         pollEcho();
 }
 
 void LoopbackCheck::onBytesArrived()
 {
-    // Precise timing: the echo is taken as its last byte arrives, not at the
-    // next poll.
-    if (precise_ && !polling_ && mode_ == Mode::Feedback && waiting_ && port_.isOpen())
-        pollFeedback();
+    // Precise timing: a reply is timed as its last byte arrives, not at the
+    // next poll. Errors and give-ups are still judged at the polls only, so
+    // they count the same however the bytes are spread.
+    if (!precise_ || polling_ || mode_ != Mode::Feedback || !port_.isOpen())
+        return;
+    if (waiting_) {
+        collect();
+        if (matchedAt_ && completesOnArrival_)
+            judgeFeedback();
+    } else if (watchedLate_) {
+        watchLate();
+    }
 }
 
-QString LoopbackCheck::readEscaped()
+void LoopbackCheck::collect()
 {
     const QString rx = port_.escapedInput();
-    // Only the buffer's first characters are ever compared, and a text at
-    // least as long as the cap is never expected, so what lies beyond the cap
-    // cannot change an outcome: drop it instead of growing without end.
-    const qsizetype room = kRxBufferCap - rxBuffer_.size();
+    if (rx.isEmpty())
+        return;
+    unshown_ += rx;
+    // Only the buffer's first characters are ever compared, so what lies
+    // beyond the cap cannot change an outcome: drop it instead of growing
+    // without end. The cap fits the expected text and one character more.
+    const qsizetype cap = std::max(kRxBufferCap, expected().size() + 1);
+    const qsizetype room = cap - rxBuffer_.size();
     rxBuffer_ +=
         room >= rx.size() ? QStringView(rx) : QStringView(rx).left(std::max<qsizetype>(room, 0));
-    return rx;
+    if (waiting_ && !matchedAt_ && expected().isBegunBy(rxBuffer_))
+        matchedAt_ = clock_.now();
 }
 
 void LoopbackCheck::pollFeedback()
 {
-    const QString rx = readEscaped();
-    const QString expected = expectedText();
-    const qsizetype n = expected.size();
-    if (rxBuffer_.size() >= n && QStringView(rxBuffer_).left(n) == expected) {
-        recordExchange(rx);
+    collect();
+    if (!matchedAt_ && expected().isBegunBy(rxBuffer_))
+        matchedAt_ = clock_.now(); // an empty text, begun by nothing at all
+    judgeFeedback();
+}
+
+void LoopbackCheck::judgeFeedback()
+{
+    if (matchedAt_) {
+        recordExchange(*matchedAt_ - awaited_.sentAt, std::exchange(unshown_, {}));
         return;
     }
-    if (n < rxBuffer_.size()) {
-        // More came back than was sent, and it does not begin with the text.
+    unshown_.clear();
+    if (!expected().mayBecome(rxBuffer_)) {
+        // What came back can no longer become the text, whatever its length.
         stats_.addError();
         emit errorCounted(stats_);
-        emit errorPolled(
-            probeExchange(clock_.now() - sendTime_, Exchange::Outcome::Error, rxBuffer_));
+        emit errorPolled(exchangeOf(awaited_, clock_.now() - awaited_.sentAt,
+                                    Exchange::Outcome::Error, rxBuffer_));
     }
     giveUpIfLate();
 }
 
-void LoopbackCheck::recordExchange(const QString &lastRead)
+void LoopbackCheck::recordExchange(std::chrono::nanoseconds elapsed, const QString &shown)
 {
-    const auto elapsed = clock_.now() - sendTime_;
     stats_.addExchange(std::chrono::duration<double>(elapsed).count());
     waiting_ = false;
-    emit replyShown(lastRead);
+    matchedAt_.reset();
+    lastEnded_ = awaited_;
+    emit replyShown(shown);
     pollTimer_.setInterval(0);
     emit statisticsChanged(stats_);
     rxBuffer_.clear();
-    emit exchangeCompleted(probeExchange(elapsed, Exchange::Outcome::Ok, {}));
+    emit exchangeCompleted(exchangeOf(awaited_, elapsed, Exchange::Outcome::Ok, {}));
 }
 
-Exchange LoopbackCheck::probeExchange(std::chrono::nanoseconds elapsed, Exchange::Outcome outcome,
-                                      const QString &received) const
+Exchange LoopbackCheck::exchangeOf(const Probe &probe, std::chrono::nanoseconds elapsed,
+                                   Exchange::Outcome outcome, const QString &received)
 {
     Exchange exchange;
-    exchange.sequence = sequence_;
+    exchange.sequence = probe.sequence;
     exchange.at = QDateTime::currentDateTime();
     exchange.responseMs = std::chrono::duration<double, std::milli>(elapsed).count();
     exchange.outcome = outcome;
@@ -239,37 +300,72 @@ Exchange LoopbackCheck::probeExchange(std::chrono::nanoseconds elapsed, Exchange
     return exchange;
 }
 
+std::optional<Exchange> LoopbackCheck::awaitedProbe() const
+{
+    if (!waiting_)
+        return std::nullopt;
+    return exchangeOf(awaited_, clock_.now() - awaited_.sentAt, Exchange::Outcome::Unanswered,
+                      rxBuffer_);
+}
+
+void LoopbackCheck::reportLate(const Probe &probe)
+{
+    emit lateReply(exchangeOf(probe, clock_.now() - probe.sentAt, Exchange::Outcome::Late, {}));
+}
+
 void LoopbackCheck::giveUpIfLate()
 {
     if (!replyTimeout_ || !waiting_)
         return;
-    const auto elapsed = clock_.now() - sendTime_;
+    const auto elapsed = clock_.now() - awaited_.sentAt;
     if (elapsed < *replyTimeout_)
         return;
     // A reply still on its way (nothing, or a beginning of the text) is lost;
     // one that can no longer match is an error.
-    const Exchange exchange = probeExchange(
-        elapsed,
-        expectedText().startsWith(rxBuffer_) ? Exchange::Outcome::Lost : Exchange::Outcome::Error,
-        rxBuffer_);
+    const Exchange exchange = exchangeOf(awaited_, elapsed,
+                                         expected().mayBecome(rxBuffer_) ? Exchange::Outcome::Lost
+                                                                         : Exchange::Outcome::Error,
+                                         rxBuffer_);
     if (exchange.outcome == Exchange::Outcome::Lost)
         ++stats_.lost;
+    const Probe givenUp = awaited_;
     forgetReceived();
-    pollTimer_.setInterval(0);
+    // The poller goes on until the next probe, so that the reply, should it
+    // still come, is reported late with the time it really took.
+    lastEnded_ = givenUp;
+    watchedLate_ = givenUp;
     emit exchangeCompleted(exchange);
+}
+
+void LoopbackCheck::watchLate()
+{
+    collect();
+    // Noise before the reply does not hide it.
+    rxBuffer_.remove(0, expected().noiseBefore(rxBuffer_));
+    if (!expected().isBegunBy(rxBuffer_))
+        return;
+    const Probe late = *watchedLate_;
+    rxBuffer_.clear();
+    unshown_.clear();
+    watchedLate_.reset();
+    pollTimer_.setInterval(0);
+    reportLate(late);
 }
 
 void LoopbackCheck::pollEcho()
 {
-    const QString rx = readEscaped();
-    const QString expected = expectedText();
-    const qsizetype n = expected.size();
-    if (rxBuffer_.size() >= n && QStringView(rxBuffer_).left(n) == expected) {
-        emit replyShown(rx);
-        rxBuffer_.clear();
-        if (port_.output(PlmMod1::UnescapeCodes(sendText())) == SerialPort::Output::Refused)
-            emit sendRefused(true);
-        else
-            emit answered(rx);
-    }
+    const QString rx = port_.escapedInput();
+    // The kept text starts where a text can still begin: characters that
+    // can begin none (a stray byte, the end of a text half heard) are
+    // dropped as they come, so they spoil at most the answer they fall in.
+    rxBuffer_ += rx;
+    rxBuffer_.remove(0, expected().noiseBefore(rxBuffer_));
+    if (!expected().isBegunBy(rxBuffer_))
+        return;
+    emit replyShown(rx);
+    rxBuffer_.clear();
+    if (port_.output(PlmMod1::UnescapeCodes(sendText())) == SerialPort::Output::Refused)
+        emit sendRefused(true);
+    else
+        emit answered(rx);
 }

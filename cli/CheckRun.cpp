@@ -17,6 +17,7 @@ CheckRun::CheckRun(const CliOptions &options, PortSession &session, CsvLog *log,
     check_.setProbesEnabled(true);
     check_.setReplyTimeout(options.timeout);
     check_.setPrecise(options.precise);
+    check_.setCompletesOnArrival(options.precise);
 
     connect(&check_, &LoopbackCheck::probeSent, this, [this] {
         ++probes_;
@@ -24,6 +25,13 @@ CheckRun::CheckRun(const CliOptions &options, PortSession &session, CsvLog *log,
             showStatus();
     });
     connect(&check_, &LoopbackCheck::exchangeCompleted, this, &CheckRun::onExchange);
+    connect(&check_, &LoopbackCheck::lateReply, this, [this](const Exchange &exchange) {
+        if (ending_)
+            return;
+        ++late_;
+        this->log(ExchangeCsv::fields(exchange));
+        showStatus();
+    });
     connect(&check_, &LoopbackCheck::errorCounted, this, [this](const Statistics &statistics) {
         errorPolls_ = std::uint64_t(statistics[Statistics::Errors]);
         showStatus();
@@ -41,8 +49,6 @@ CheckRun::CheckRun(const CliOptions &options, PortSession &session, CsvLog *log,
 void CheckRun::start()
 {
     runTime_.start();
-    // Whatever waited in the port before the run is no reply to it.
-    session_.port().input();
     check_.portOpened();
     check_.beginRun();
     check_.startStop(qint32(options_.interval.count()));
@@ -53,7 +59,7 @@ void CheckRun::start()
 
 void CheckRun::onExchange(const Exchange &exchange)
 {
-    if (stopping_)
+    if (ending_)
         return;
     ++ended_;
     switch (exchange.outcome) {
@@ -67,10 +73,15 @@ void CheckRun::onExchange(const Exchange &exchange)
     case Exchange::Outcome::Lost:
         ++lost_;
         break;
+    case Exchange::Outcome::Late:
+    case Exchange::Outcome::Unanswered:
+        break; // not the end of a probe the engine reports here
     }
     log(ExchangeCsv::fields(exchange));
     showStatus();
-    if (options_.count && ended_ >= *options_.count)
+    if (stopping_)
+        end(); // the last probe has come back, or been given up
+    else if (options_.count && ended_ >= *options_.count)
         stop(QStringLiteral("%1 probes ended").arg(ended_));
 }
 
@@ -89,39 +100,70 @@ void CheckRun::log(const QStringList &fields)
 void CheckRun::showStatus()
 {
     if (times_.count() == 0) {
-        status_.show(QStringLiteral("probe %1 sent, no reply yet  errors %2  lost %3")
+        status_.show(QStringLiteral("probe %1 sent, no reply yet  errors %2  lost %3  late %4")
                          .arg(probes_)
                          .arg(errors())
-                         .arg(lost_));
+                         .arg(lost_)
+                         .arg(late_));
         return;
     }
-    status_.show(QString::asprintf("last %.3f  mean %.3f  max %.3f  min %.3f ms  count %llu  "
-                                   "errors %llu  lost %llu",
-                                   last_, times_.mean(), times_.max(), times_.min(),
-                                   static_cast<unsigned long long>(times_.count()),
-                                   static_cast<unsigned long long>(errors()),
-                                   static_cast<unsigned long long>(lost_)));
+    status_.show(QString::asprintf(
+        "last %.3f  mean %.3f  max %.3f  min %.3f ms  count %llu  "
+        "errors %llu  lost %llu  late %llu",
+        last_, times_.mean(), times_.max(), times_.min(),
+        static_cast<unsigned long long>(times_.count()), static_cast<unsigned long long>(errors()),
+        static_cast<unsigned long long>(lost_), static_cast<unsigned long long>(late_)));
 }
 
 void CheckRun::onPortLost(const QString &reason)
 {
-    if (stopping_)
+    if (ending_)
         return;
     portLost_ = true;
     status_.clear();
     Console::write(err_,
                    QStringLiteral("commcheck-cli: port %1 lost: %2\n").arg(options_.port, reason));
-    stop(QStringLiteral("port lost"));
+    why_ = QStringLiteral("port lost");
+    end();
 }
 
 void CheckRun::stop(const QString &why)
 {
-    if (stopping_)
+    if (ending_)
         return;
+    if (stopping_) {
+        // Asked again while the last probe is given its time: at once.
+        end();
+        return;
+    }
     stopping_ = true;
-    ending_ = why;
+    why_ = why;
     // No probe goes out from here on, so the summary counts what the run sent.
     durationTimer_.stop();
+    check_.setProbesEnabled(false);
+    if (!check_.waiting()) {
+        end();
+        return;
+    }
+    // The probe already out is given its time to come back, so that a run
+    // ending while a good reply is on its way does not call it unanswered:
+    // until it ends, or for its timeout (the engine gives it up then), or
+    // for kEndGrace without one.
+    const auto grace =
+        options_.timeout ? *options_.timeout + 2 * LoopbackCheck::kPollInterval : kEndGrace;
+    QTimer::singleShot(grace, this, &CheckRun::end);
+}
+
+void CheckRun::end()
+{
+    if (ending_)
+        return;
+    ending_ = true;
+    // A probe still awaited never came back: not a success.
+    if (const auto awaited = check_.awaitedProbe(); awaited && !portLost_) {
+        ++unanswered_;
+        log(ExchangeCsv::fields(*awaited));
+    }
     if (check_.running())
         check_.startStop(std::nullopt);
     // The port is closed later: this may run inside the port's own signal,
@@ -141,7 +183,7 @@ int CheckRun::exitCode() const
 {
     if (portLost_)
         return ExitPortLost;
-    if (errors() > 0 || lost_ > 0 || times_.count() == 0)
+    if (errors() > 0 || lost_ > 0 || late_ > 0 || unanswered_ > 0 || times_.count() == 0)
         return ExitFaults;
     return ExitOk;
 }
@@ -151,9 +193,9 @@ QString CheckRun::summary() const
     QString text =
         QStringLiteral("check of %1 ended after %2: %3\n")
             .arg(options_.port, DurationText::format(std::chrono::milliseconds(runTime_.elapsed())),
-                 ending_);
+                 why_);
     auto line = [&text](const char *name, const QString &value) {
-        text += QStringLiteral("%1 %2\n").arg(QLatin1String(name), -7).arg(value);
+        text += QStringLiteral("%1 %2\n").arg(QLatin1String(name), -10).arg(value);
     };
     auto ms = [this](double value) {
         return times_.count() == 0 ? QStringLiteral("-")
@@ -163,6 +205,8 @@ QString CheckRun::summary() const
     line("count", QString::number(times_.count()));
     line("errors", QString::number(errors()));
     line("lost", QString::number(lost_));
+    line("late", QString::number(late_));
+    line("unanswered", QString::number(unanswered_));
     line("mean", ms(times_.mean()));
     line("min", ms(times_.min()));
     line("max", ms(times_.max()));

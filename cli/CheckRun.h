@@ -25,11 +25,16 @@ class PortSession;
 class CheckRun : public QObject {
     Q_OBJECT
 public:
+    // How long a probe still out when the run is asked to end is given to
+    // come back, where no reply timeout is set.
+    static constexpr std::chrono::milliseconds kEndGrace{1000};
+
     CheckRun(const CliOptions &options, PortSession &session, CsvLog *log, std::FILE *out,
              std::FILE *err, QObject *parent = nullptr);
 
     void start();
-    // Ends the run at the next turn of the event loop; `why` goes into the summary.
+    // Ends the run once the probe still out (if any) has come back or had its
+    // time; asked again, at once. `why` goes into the summary.
     void stop(const QString &why);
 
 signals:
@@ -40,6 +45,8 @@ private:
     void onPortLost(const QString &reason);
     void log(const QStringList &fields);
     void showStatus();
+    // Ends the run now: a probe still awaited is unanswered.
+    void end();
     void finish();
     QString summary() const;
     int exitCode() const;
@@ -64,8 +71,11 @@ private:
     std::uint64_t ended_ = 0;          // probes that ended, whichever way
     std::uint64_t errorPolls_ = 0;     // as the window counts errors
     std::uint64_t errorExchanges_ = 0; // probes given up with something else received
-    std::uint64_t lost_ = 0;           // probes given up with nothing received
+    std::uint64_t lost_ = 0;           // probes given up with nothing, or a beginning, received
+    std::uint64_t late_ = 0;           // replies to probes that had ended: given up, or answered
+    std::uint64_t unanswered_ = 0;     // a probe still awaited at the end
     bool portLost_ = false;
-    bool stopping_ = false;
-    QString ending_;
+    bool stopping_ = false; // no more probes; the last one is given its time
+    bool ending_ = false;   // the summary follows
+    QString why_;
 };

@@ -5,6 +5,7 @@
 #include "FakeSerialPort.h"
 #include "FakeTimer.h"
 #include "LoopbackCheck.h"
+#include "PlmMod1.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -100,6 +101,7 @@ private slots:
     void fortyMsExchangeLeavesExactStatistics();
     void statisticsResetSetsHighMinimum();
     void replyInTwoReadsIsJoined();
+    void wrongReplyCountsAnErrorEveryPoll_data();
     void wrongReplyCountsAnErrorEveryPoll();
     void emptyTextMatchesAtOnce();
     void echoStationAnswersEachArrival();
@@ -110,15 +112,19 @@ private slots:
     void sendDuringRunResetsStatistics();
     void zeroIntervalRunsButNeverProbes();
     void pollLetsPendingEventsRunFirst();
-    void strayTextKeepsEchoStationSilentButBounded();
+    void echoStationSkipsNoiseBeforeTheText_data();
+    void echoStationSkipsNoiseBeforeTheText();
     void freshStartClearsAStrayByte_data();
     void freshStartClearsAStrayByte();
     void lateReplyIsGivenUp_data();
     void lateReplyIsGivenUp();
-    void preciseModeTakesTheEchoOnArrival();
+    void onlyWhatCameAfterAProbeMatchesIt_data();
+    void onlyWhatCameAfterAProbeMatchesIt();
+    void preciseModeTimesTheEchoOnArrival_data();
+    void preciseModeTimesTheEchoOnArrival();
     void largeReadingIsShownWhole();
-    void refusedProbeOrAnswerIsRetried_data();
-    void refusedProbeOrAnswerIsRetried();
+    void refusedProbeIsRetriedRefusedAnswerDropped_data();
+    void refusedProbeIsRetriedRefusedAnswerDropped();
 };
 
 void TestLoopbackCheck::startNeedsFeedbackModeAndAnInterval_data()
@@ -159,6 +165,12 @@ void TestLoopbackCheck::stopStopsBothTimersAndForgetsTheProbe()
     s.timer1.fire();
     QVERIFY(s.check.waiting());
     QCOMPARE(s.timer2.interval(), 50);
+    s.clock.advance(70ms);
+    const std::optional<Exchange> awaited = s.check.awaitedProbe();
+    QVERIFY(awaited);
+    QCOMPARE(awaited->outcome, Exchange::Outcome::Unanswered);
+    QCOMPARE(awaited->sequence, 1u);
+    QCOMPARE(awaited->responseMs, 70.0);
 
     QSignalSpy running(&s.check, &LoopbackCheck::runningChanged);
     s.startStop(); // stop
@@ -167,6 +179,7 @@ void TestLoopbackCheck::stopStopsBothTimersAndForgetsTheProbe()
     QCOMPARE(s.timer1.interval(), 0);
     QCOMPARE(s.timer2.interval(), 0);
     QVERIFY(!s.check.waiting());
+    QVERIFY(!s.check.awaitedProbe());
 }
 
 void TestLoopbackCheck::probeSendsOnlyWhenEnabledOpenAndNotWaiting()
@@ -289,29 +302,43 @@ void TestLoopbackCheck::replyInTwoReadsIsJoined()
     QCOMPARE(s.shown, QStringLiteral("[13]"));
 }
 
+void TestLoopbackCheck::wrongReplyCountsAnErrorEveryPoll_data()
+{
+    QTest::addColumn<QByteArray>("first");  // read by the first poll
+    QTest::addColumn<QByteArray>("second"); // read by the second
+    QTest::addColumn<int>("errorsAfterFirst");
+
+    QTest::newRow("a stray byte before the text") << QByteArray("XAB") << QByteArray("\r") << 1;
+    QTest::newRow("one bit flipped, the right length") << QByteArray("AC\r") << QByteArray() << 1;
+    QTest::newRow("a wrong beginning, still short") << QByteArray("B") << QByteArray() << 1;
+    QTest::newRow("longer than the text, wrong") << QByteArray("ABX\r") << QByteArray() << 1;
+    QTest::newRow("half the text, then a wrong end") << QByteArray("AB") << QByteArray("\n") << 0;
+}
+
 void TestLoopbackCheck::wrongReplyCountsAnErrorEveryPoll()
 {
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, second);
+    QFETCH(int, errorsAfterFirst);
+
+    // As soon as what came back can no longer become the text, every poll
+    // counts an error, whatever its length.
     Station s;
     s.send();
     s.startStop();
     QSignalSpy errors(&s.check, &LoopbackCheck::errorCounted);
     s.timer1.fire();
-    s.port.feed("XAB");
+    s.port.feed(first);
     s.timer2.fire();
-    QCOMPARE(s.check.received(), QStringLiteral("XAB"));
-    QCOMPARE(s.stat(Statistics::Errors), 0.0f);
-
-    s.port.feed("\r");
-    s.timer2.fire();
-    QCOMPARE(s.check.received(), QStringLiteral("XAB[13]"));
-    QCOMPARE(s.stat(Statistics::Errors), 1.0f);
+    QCOMPARE(s.stat(Statistics::Errors), float(errorsAfterFirst));
+    s.port.feed(second);
     s.timer2.fire();
     s.timer2.fire();
-    QCOMPARE(s.stat(Statistics::Errors), 3.0f);
+    QCOMPARE(s.stat(Statistics::Errors), float(errorsAfterFirst + 2));
+    QCOMPARE(s.check.received(), PlmMod1::EscapeCodes(QString::fromLatin1(first + second)));
     QVERIFY(s.check.waiting());
     // Each error is reported as it is counted; no exchange completed.
-    QCOMPARE(errors.size(), 3);
-    QCOMPARE(errors.last().first().value<Statistics>()[Statistics::Errors], 3.0f);
+    QCOMPARE(errors.size(), errorsAfterFirst + 2);
     QVERIFY(s.exchanges.isEmpty());
 }
 
@@ -367,6 +394,9 @@ void TestLoopbackCheck::textsMatchTheirOwnEcho_data()
     QTest::newRow("typed line break") << QStringLiteral("A\r\nB");
     QTest::newRow("ERR escape") << QStringLiteral("[300]");
     QTest::newRow("half-width katakana") << QStringLiteral("ｱｲｳ");
+    QTest::newRow("a character code page 932 lacks, sent as ?") << QStringLiteral("〜ABC[13]");
+    QTest::newRow("longer than the received text kept")
+        << QString(LoopbackCheck::kRxBufferCap + 10, u'A');
 }
 
 void TestLoopbackCheck::textsMatchTheirOwnEcho()
@@ -398,14 +428,22 @@ void TestLoopbackCheck::stopWhileProbeOutstandingResumesOnRestart()
     Station s;
     s.send();
     s.startStop();
-    s.timer1.fire(); // probe out, no echo
-    s.startStop();   // stop
-    s.startStop();   // start again
+    s.timer1.fire(); // probe out, half its echo back
+    s.port.feed("A");
+    s.timer2.fire();
+    s.startStop(); // stop
+    QVERIFY(s.check.received().isEmpty());
+    s.startStop(); // start again
     QVERIFY(s.check.running());
     s.port.clearWritten();
     s.timer1.fire();
     QCOMPARE(s.port.written(), QByteArray("AB\r"));
     QCOMPARE(s.timer2.interval(), 50);
+    // The half echo kept would make this one "AAB[13]".
+    s.port.feed("AB\r");
+    s.timer2.fire();
+    QCOMPARE(s.stat(Statistics::Count), 1.0f);
+    QCOMPARE(s.stat(Statistics::Errors), 0.0f);
 }
 
 void TestLoopbackCheck::closeReopenSendStartResumesProbing()
@@ -476,24 +514,36 @@ void TestLoopbackCheck::pollLetsPendingEventsRunFirst()
     QCOMPARE(s.stat(Statistics::Count), 0.0f);
 }
 
-void TestLoopbackCheck::strayTextKeepsEchoStationSilentButBounded()
+void TestLoopbackCheck::echoStationSkipsNoiseBeforeTheText_data()
 {
-    Answerer a(QStringLiteral("AB"));
-    a.port.feed("x");
-    a.timer2.fire();
-    a.port.feed("AB");
-    a.timer2.fire();
-    QCOMPARE(a.port.written(), QByteArray());
+    QTest::addColumn<QByteArray>("noise");
+    QTest::addColumn<bool>("apart"); // the noise read at a poll of its own
 
-    // However much stray text arrives, the kept buffer stays within its cap.
-    const QByteArray chunk(256 * 1024, 'z');
-    for (int i = 0; i < 8; ++i) {
-        a.port.feed(chunk);
+    QTest::newRow("a stray byte") << QByteArray("x") << true;
+    QTest::newRow("a stray byte in the same read") << QByteArray("x") << false;
+    QTest::newRow("half a text") << QByteArray("A") << true;
+    QTest::newRow("the text's end, as a station started mid-text hears it")
+        << QByteArray("B\r") << true;
+    QTest::newRow("a flood of noise") << QByteArray(2 * 1024 * 1024, 'z') << true;
+}
+
+void TestLoopbackCheck::echoStationSkipsNoiseBeforeTheText()
+{
+    QFETCH(QByteArray, noise);
+    QFETCH(bool, apart);
+
+    Answerer a(QStringLiteral("AB[13]"));
+    QSignalSpy answered(&a.check, &LoopbackCheck::answered);
+    a.port.feed(noise);
+    if (apart)
+        a.timer2.fire();
+    QVERIFY(a.check.received().size() < 6); // never more than can still match
+    for (int i = 0; i < 5; ++i) {
+        a.port.feed("AB\r");
         a.timer2.fire();
     }
-    QCOMPARE(a.check.received().size(), LoopbackCheck::kRxBufferCap);
-    QVERIFY(a.check.received().startsWith(QStringLiteral("xAB")));
-    QCOMPARE(a.port.written(), QByteArray());
+    QCOMPARE(answered.size(), 5);
+    QCOMPARE(a.port.written(), QByteArray("AB\r").repeated(5));
 }
 
 void TestLoopbackCheck::freshStartClearsAStrayByte_data()
@@ -571,7 +621,7 @@ void TestLoopbackCheck::lateReplyIsGivenUp()
     s.clock.advance(50ms);
     s.timer2.fire();
     QVERIFY(!s.check.waiting());
-    QCOMPARE(s.timer2.interval(), 0);
+    QCOMPARE(s.timer2.interval(), 50); // still looking for the reply, to report it late
     QVERIFY(s.check.received().isEmpty());
     QCOMPARE(s.exchanges.size(), 1);
     QCOMPARE(s.exchanges[0].outcome, outcome);
@@ -586,10 +636,76 @@ void TestLoopbackCheck::lateReplyIsGivenUp()
     QCOMPARE(s.exchanges.last().sequence, 2u);
 }
 
-void TestLoopbackCheck::preciseModeTakesTheEchoOnArrival()
+void TestLoopbackCheck::onlyWhatCameAfterAProbeMatchesIt_data()
 {
+    QTest::addColumn<QString>("farEnd");
+    QTest::addColumn<double>("firstMs");       // the first probe's time; 0: not completed
+    QTest::addColumn<QList<double>>("lateMs"); // the late replies reported for probe 1
+
+    QTest::newRow("the echo of the send click waits when the check starts")
+        << "send echo" << 300.0 << QList<double>{};
+    QTest::newRow("a reply after its probe was given up")
+        << "after give-up" << 0.0 << QList<double>{450.0};
+    QTest::newRow("every reply sent twice") << "twice" << 300.0 << QList<double>{1000.0};
+}
+
+void TestLoopbackCheck::onlyWhatCameAfterAProbeMatchesIt()
+{
+    QFETCH(QString, farEnd);
+    QFETCH(double, firstMs);
+    QFETCH(QList<double>, lateMs);
+
+    // A far end that answers 300 ms late (450 ms where the probe is given up
+    // at 300 ms); the probes go out every second.
+    Station s;
+    QList<Exchange> late;
+    QObject::connect(&s.check, &LoopbackCheck::lateReply,
+                     [&late](const Exchange &e) { late << e; });
+    if (farEnd == u"after give-up")
+        s.check.setReplyTimeout(300ms);
+    s.send();
+    if (farEnd == u"send echo")
+        s.port.feed("AB\r");
+    s.startStop();
+    s.timer1.fire();
+    const auto answerAt = farEnd == u"after give-up" ? 450ms : 300ms;
+    for (auto t = 50ms; t <= 1000ms; t += 50ms) {
+        s.clock.advance(50ms);
+        if (t == answerAt || (farEnd == u"twice" && t == answerAt + 100ms))
+            s.port.feed("AB\r");
+        s.timer2.fire();
+    }
+    QCOMPARE(s.exchanges.isEmpty() ? 0.0 : s.exchanges[0].responseMs,
+             farEnd == u"after give-up" ? 300.0 : firstMs);
+    s.timer1.fire(); // the second probe, at 1000 ms
+    QCOMPARE(late.size(), lateMs.size());
+    for (qsizetype i = 0; i < late.size(); ++i) {
+        QCOMPARE(late[i].outcome, Exchange::Outcome::Late);
+        QCOMPARE(late[i].sequence, 1u);
+        QCOMPARE(late[i].responseMs, lateMs[i]);
+    }
+    // Nothing that came before it completes the second probe.
+    s.clock.advance(50ms);
+    s.timer2.fire();
+    QVERIFY(s.check.waiting());
+    QCOMPARE(s.stat(Statistics::Count), firstMs > 0 ? 1.0f : 0.0f);
+    QCOMPARE(s.stat(Statistics::Errors), 0.0f);
+}
+
+void TestLoopbackCheck::preciseModeTimesTheEchoOnArrival_data()
+{
+    QTest::addColumn<bool>("completesOnArrival");
+    QTest::newRow("the command line: completed on arrival") << true;
+    QTest::newRow("the window: shown at the next poll") << false;
+}
+
+void TestLoopbackCheck::preciseModeTimesTheEchoOnArrival()
+{
+    QFETCH(bool, completesOnArrival);
+
     Station s;
     s.check.setPrecise(true);
+    s.check.setCompletesOnArrival(completesOnArrival);
     s.send();
     s.startStop();
     s.timer1.fire();
@@ -597,10 +713,14 @@ void TestLoopbackCheck::preciseModeTakesTheEchoOnArrival()
     s.port.feed("AB");
     QVERIFY(s.check.waiting());
     s.clock.advance(1ms);
-    s.port.feed("\r"); // the last byte: matched now, not at the next poll
+    s.port.feed("\r"); // the last byte: timed now, not at the next poll
+    QCOMPARE(s.check.waiting(), !completesOnArrival);
+    s.clock.advance(46ms);
+    s.timer2.fire();
     QVERIFY(!s.check.waiting());
     QCOMPARE(s.exchanges.size(), 1);
     QCOMPARE(s.exchanges[0].responseMs, 4.0);
+    QCOMPARE(s.shown, QStringLiteral("AB[13]"));
 
     // Without it, arrival alone matches nothing.
     Station polled;
@@ -623,19 +743,21 @@ void TestLoopbackCheck::largeReadingIsShownWhole()
     QCOMPARE(s.shown, QStringLiteral("AB[13][-32096]").repeated(repeats));
 }
 
-void TestLoopbackCheck::refusedProbeOrAnswerIsRetried_data()
+void TestLoopbackCheck::refusedProbeIsRetriedRefusedAnswerDropped_data()
 {
     QTest::addColumn<bool>("echo");
     QTest::newRow("probe of a checking station") << false;
     QTest::newRow("answer of an answering station") << true;
 }
 
-void TestLoopbackCheck::refusedProbeOrAnswerIsRetried()
+void TestLoopbackCheck::refusedProbeIsRetriedRefusedAnswerDropped()
 {
     QFETCH(bool, echo);
 
     // The port refuses while too much waits unsent (the line held): each
-    // tick is refused and said, and nothing counts as sent.
+    // tick is refused and said, and nothing counts as sent. A refused probe
+    // goes out at the next tick; a refused answer is dropped, and the next
+    // arrival is answered.
     Station s;
     if (echo) {
         s.check.receiveOnce();
