@@ -107,7 +107,8 @@ void CliProgramTest::endsWithItsExitCode_data()
     QTest::addColumn<QByteArray>("farEndGets");
 
     const QString summary = QStringLiteral(
-        "^check of %DEV ended after \\S+: %1\nprobes +\\d+\ncount +%2\nerrors +0\nlost +%3\n"
+        "^check of %DEV ended after \\S+: %1\nprobes +\\d+\ncount +%2\nerrors +0\nlost +%3\nlate +0\n"
+        "unanswered +0\n"
         "mean +\\d+\\.\\d{3} ms\nmin .*\nmax .*\np50 .*\np95 .*\np99 +\\d+\\.\\d{3} ms\n$");
     const QString usage = QStringLiteral("\nUsage: commcheck-cli check ");
 
@@ -133,7 +134,7 @@ void CliProgramTest::endsWithItsExitCode_data()
         << "check %DEV --text ABC[13] --interval 20 --timeout 100 --count 2 --log %LOG"
         << FarEnd::Silent << Action::RunToEnd << false << 1
         << QStringLiteral("^check of %DEV ended after \\S+: 2 probes ended\nprobes +2\ncount +0\n"
-                          "errors +0\nlost +2\nmean +-\n")
+                          "errors +0\nlost +2\nlate +0\nunanswered +0\nmean +-\n")
         << QString() << QByteArray();
     QTest::newRow("port lost mid-run")
         << "check %DEV --text ABC[13] --interval 20" << FarEnd::Silent << Action::CutAfterFirstProbe

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "PtyPair.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+// A far station on a pseudo-terminal that answers each arrival of a text as
+// a misbehaving device would: late, twice, with one reply corrupted, or not
+// at all after a few. Runs on its own thread, so it answers on time whatever
+// the test's event loop is doing.
+class ScriptedFarEnd {
+public:
+    struct Script {
+        QByteArray text = "ABC\r";
+        std::chrono::milliseconds delay{0}; // from the arrival to the answer
+        int answers = -1;                   // how many arrivals are answered; -1: all
+        int corrupted = 0;                  // this answer (from 1) has its last-but-one byte - 1
+        bool twice = false;                 // each answer sent again, kTwiceGap later
+    };
+    static constexpr std::chrono::milliseconds kTwiceGap{80};
+
+    explicit ScriptedFarEnd(Script script);
+    ~ScriptedFarEnd();
+    ScriptedFarEnd(const ScriptedFarEnd &) = delete;
+    ScriptedFarEnd &operator=(const ScriptedFarEnd &) = delete;
+
+    bool isValid() const { return pty_.isValid() && thread_.joinable(); }
+    QString error() const;
+    QString device() const { return pty_.slavePath(); }
+    // Arrivals of the text so far.
+    int arrivals() const { return arrivals_.load(); }
+
+private:
+    void run();
+
+    Script script_;
+    PtyPair pty_;
+    int wake_[2] = {-1, -1}; // a pipe that tells the thread to stop
+    std::atomic<int> arrivals_{0};
+    std::thread thread_;
+};
