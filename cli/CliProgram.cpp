@@ -4,7 +4,9 @@
 #include "CheckRun.h"
 #include "CommandLine.h"
 #include "Console.h"
+#include "Cp932.h"
 #include "CsvLog.h"
+#include "DurationText.h"
 #include "ExitCode.h"
 #include "PlmMod1.h"
 #include "PortSession.h"
@@ -14,6 +16,8 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+
+#include <cmath>
 
 namespace {
 
@@ -28,6 +32,15 @@ template <typename Run, typename Stop> int runUntilFinished(Run &run, StopSignal
     QObject::connect(&stops, &StopSignals::stopRequested, &run, stop);
     run.start();
     return loop.exec();
+}
+
+// How long send waits for `bytes` to leave before it gives up: their time on
+// the line at its speed and framing, half as long again for a line that is
+// slower than it says, and 2 s for the system and the far end to get going.
+std::chrono::milliseconds sendLimit(qint64 bytes, const LineSettings &line)
+{
+    const double lineMs = double(bytes) * line.bitsPerCharacter() * 1000.0 / line.baudRate;
+    return std::chrono::milliseconds(qint64(std::ceil(1.5 * lineMs)) + 2000);
 }
 
 } // namespace
@@ -100,13 +113,40 @@ int CliProgram::run(const QStringList &arguments)
         return runUntilFinished(run, stops, [&run](const QString &) { run.stop(); });
     }
     case Command::Send:
-        if (port.output(PlmMod1::UnescapeCodes(options.text)) != SerialPort::Output::Taken) {
-            Console::write(err_, QStringLiteral("commcheck-cli: the port did not take the text\n"));
-            session.close();
-            return ExitFaults;
-        }
+        return send(session, options);
+    }
+    return ExitOk;
+}
+
+int CliProgram::send(PortSession &session, const CliOptions &options)
+{
+    SerialPort &port = session.port();
+    const QString text = PlmMod1::UnescapeCodes(options.text);
+    if (port.output(text) != SerialPort::Output::Taken) {
+        Console::write(err_, QStringLiteral("commcheck-cli: the port did not take the text\n"));
         session.close();
-        return ExitOk;
+        return ExitFaults;
+    }
+    // Closing the port drops whatever has not left yet, so the program ends
+    // only once the line has taken every byte, or has been given its time.
+    const qint64 size = Cp932::encodedSize(text);
+    const std::chrono::milliseconds limit = sendLimit(size, options.line);
+    const qint64 unsent = port.drain(limit);
+    const QString lostReason = port.errorString();
+    session.close();
+    if (unsent < 0) {
+        Console::write(
+            err_,
+            QStringLiteral("commcheck-cli: port %1 lost: %2\n").arg(options.port, lostReason));
+        return ExitPortLost;
+    }
+    if (unsent > 0) {
+        Console::write(err_, QStringLiteral("commcheck-cli: %1 of %2 bytes were not sent: the line "
+                                            "did not take them within %3\n")
+                                 .arg(unsent)
+                                 .arg(size)
+                                 .arg(DurationText::format(limit)));
+        return ExitFaults;
     }
     return ExitOk;
 }

@@ -4,6 +4,9 @@
 
 #include <cstdio>
 
+struct CliOptions;
+class PortSession;
+
 // commcheck-cli from its arguments to its exit code: reads the command line,
 // opens the log and then the port, runs the command on the event loop and
 // ends it on Ctrl+C or SIGTERM. Needs a QCoreApplication.
@@ -16,6 +19,8 @@ public:
 
 private:
     int refuse(const QString &reason);
+    // send on the open port: the text, and the wait until it has all left.
+    int send(PortSession &session, const CliOptions &options);
 
     std::FILE *out_;
     std::FILE *err_;

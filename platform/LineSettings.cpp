@@ -109,3 +109,19 @@ QString LineSettings::toString() const
         .arg(dataBits)
         .arg(stopBitsText(stopBits));
 }
+
+double LineSettings::bitsPerCharacter() const
+{
+    double stop = 1.0;
+    switch (stopBits) {
+    case StopBits::One:
+        break;
+    case StopBits::OneAndHalf:
+        stop = 1.5;
+        break;
+    case StopBits::Two:
+        stop = 2.0;
+        break;
+    }
+    return 1.0 + dataBits + (parity == 'N' ? 0.0 : 1.0) + stop;
+}

@@ -22,5 +22,9 @@ struct LineSettings {
     // The canonical text, e.g. "9600,N,8,1".
     QString toString() const;
 
+    // The bits one character takes on the line: the start bit, the data
+    // bits, the parity bit if any, the stop bits. 10 for "9600,N,8,1".
+    double bitsPerCharacter() const;
+
     bool operator==(const LineSettings &) const = default;
 };

@@ -4,9 +4,12 @@
 #include "PortLocator.h"
 #include "SerialTuning.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <limits>
+#include <thread>
 #include <type_traits>
 
 namespace {
@@ -15,6 +18,10 @@ namespace {
 // that arrived between two clicks without letting a chattering line hold the
 // caller.
 constexpr int kMaxReadsPerInput = 8;
+
+// How often drain() looks at the system's output queue: a few characters'
+// time at the usual rates, and no burden on the machine.
+constexpr std::chrono::milliseconds kDrainPoll{5};
 
 // QSerialPort's handle is a descriptor on Unix and a HANDLE on Windows.
 template <typename Handle> qintptr nativeHandle(Handle handle)
@@ -258,6 +265,65 @@ SerialPort::Output QtSerialPort::output(const QString &text)
         serial_.waitForBytesWritten(0);
     }
     return Output::Taken;
+}
+
+qint64 QtSerialPort::drain(std::chrono::milliseconds limit)
+{
+    if (state_ != State::Open)
+        return -1;
+    const QDeadlineTimer deadline(limit);
+    auto pause = [&deadline] {
+        std::this_thread::sleep_for(
+            std::min<std::chrono::nanoseconds>(kDrainPoll, deadline.remainingTimeAsDuration()));
+    };
+    // First what waits in QSerialPort's buffer, handed to the system as fast
+    // as it takes it. A failure found on the way (the device gone) closes
+    // the port through onError.
+    while (state_ == State::Open && serial_.bytesToWrite() > 0) {
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0)
+            break;
+        const qint64 before = serial_.bytesToWrite();
+        const int wait = int(std::min<qint64>(left, std::numeric_limits<int>::max()));
+        // A false return that moved nothing (a full read buffer makes
+        // QSerialPort give up at once) must not spin until the deadline.
+        if (!serial_.waitForBytesWritten(wait) && serial_.bytesToWrite() == before &&
+            state_ == State::Open)
+            pause();
+    }
+    if (state_ != State::Open)
+        return -1;
+    const qintptr handle = nativeHandle(serial_.handle());
+    // Bytes given up on that the system holds are dropped there: a line
+    // held by flow control would otherwise send them after the caller was
+    // told they were not sent, or keep close() waiting for them. Only then,
+    // as a pseudo-terminal's flush would also drop bytes that already
+    // reached its far side; QSerialPort's own buffer goes at close().
+    auto giveUp = [this](qint64 queued) {
+        const qint64 unsent = serial_.bytesToWrite() + std::max<qint64>(queued, 0);
+        if (queued > 0)
+            serial_.clear(QSerialPort::Output);
+        return unsent;
+    };
+    if (serial_.bytesToWrite() > 0)
+        return giveUp(SerialTuning::queuedOutput(handle));
+
+    // Then the system's queue, which the line empties at its own speed.
+    for (;;) {
+        const qint64 queued = SerialTuning::queuedOutput(handle);
+        if (queued < 0) {
+            // The system cannot tell: either the driver keeps no count, and
+            // what it took counts as gone, or the device failed, which a look
+            // for input shows (QSerialPort reads a hung-up device's end).
+            serial_.waitForReadyRead(0);
+            return state_ == State::Open ? 0 : -1;
+        }
+        if (queued == 0)
+            return 0;
+        if (deadline.hasExpired())
+            return giveUp(queued);
+        pause();
+    }
 }
 
 void QtSerialPort::setWriteBufferLimit(qint64 bytes)

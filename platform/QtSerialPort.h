@@ -31,6 +31,7 @@ public:
     bool isOpen() const override { return state_ == State::Open; }
 
     Output output(const QString &text) override;
+    qint64 drain(std::chrono::milliseconds limit) override;
     QString input() override;
     QString escapedInput() override;
 

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
+
 // The serial line as the window uses it: select a port by number, give it a
 // settings text and a handshaking code, open it, write text, read everything
 // received so far, close it. Text crosses the line as code page 932 bytes.
@@ -56,6 +58,14 @@ public:
     // would make the bytes waiting unsent more than the port keeps (a far end
     // that reads nothing, flow control holding the line) is refused whole.
     virtual Output output(const QString &text) = 0;
+
+    // Waits, for at most `limit`, until every byte given to output() has left:
+    // the port's own buffer handed to the system and the system's output
+    // queue empty. Returns 0 when all left; when `limit` passes first, how
+    // many bytes had not left, which close() then drops (none goes out
+    // later); -1 when the port is closed or was lost meanwhile (errorString()
+    // then says why). Blocks the caller, event loop included.
+    virtual qint64 drain(std::chrono::milliseconds limit) = 0;
 
     // Everything received since the last read, decoded; empty when nothing
     // came or the port is closed. A lead byte that ends the received bytes is

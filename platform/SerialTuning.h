@@ -33,4 +33,11 @@ void dropExclusiveMode(qintptr handle);
 // for overlapped I/O, it writes nothing and returns 0.
 qint64 writeAvailable(qintptr handle, const char *bytes, qint64 size);
 
+// How many bytes the system still holds for the open port `handle` that have
+// not gone out on the line (the driver's output queue: TIOCOUTQ on Unix,
+// ClearCommError's cbOutQue on Windows); -1 when the system cannot tell, a
+// device that failed included. A pseudo-terminal hands its bytes straight to
+// the far side and always has 0.
+qint64 queuedOutput(qintptr handle);
+
 } // namespace SerialTuning

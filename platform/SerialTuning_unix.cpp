@@ -210,4 +210,12 @@ qint64 writeAvailable(qintptr handle, const char *bytes, qint64 size)
     return written;
 }
 
+qint64 queuedOutput(qintptr handle)
+{
+    int queued = 0;
+    if (::ioctl(int(handle), TIOCOUTQ, &queued) == -1)
+        return -1;
+    return queued;
+}
+
 } // namespace SerialTuning

@@ -123,4 +123,15 @@ qint64 writeAvailable(qintptr, const char *, qint64)
     return 0;
 }
 
+qint64 queuedOutput(qintptr handle)
+{
+    // The same call also resets the port's error flags; only the count of
+    // bytes waiting to go out is wanted here.
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!::ClearCommError(reinterpret_cast<HANDLE>(handle), &errors, &status))
+        return -1;
+    return qint64(status.cbOutQue);
+}
+
 } // namespace SerialTuning

@@ -20,25 +20,28 @@ void LineSettingsTest::parsesWellFormedText_data()
     QTest::addColumn<int>("dataBits");
     QTest::addColumn<int>("stopBits"); // LineSettings::StopBits as int
     QTest::addColumn<QString>("canonical");
+    QTest::addColumn<double>("bitsPerCharacter"); // with the start bit
 
     const int one = int(LineSettings::StopBits::One);
     const int oneAndHalf = int(LineSettings::StopBits::OneAndHalf);
     const int two = int(LineSettings::StopBits::Two);
 
-    QTest::newRow("usual") << "9600,N,8,1" << 9600 << 'N' << 8 << one << "9600,N,8,1";
+    QTest::newRow("usual") << "9600,N,8,1" << 9600 << 'N' << 8 << one << "9600,N,8,1" << 10.0;
     QTest::newRow("spaces around fields")
-        << " 19200 , E , 7 , 2 " << 19200 << 'E' << 7 << two << "19200,E,7,2";
-    QTest::newRow("lower-case parity") << "4800,o,7,1" << 4800 << 'O' << 7 << one << "4800,O,7,1";
+        << " 19200 , E , 7 , 2 " << 19200 << 'E' << 7 << two << "19200,E,7,2" << 11.0;
+    QTest::newRow("lower-case parity")
+        << "4800,o,7,1" << 4800 << 'O' << 7 << one << "4800,O,7,1" << 10.0;
     QTest::newRow("mark parity, 1.5 stop bits")
-        << "1200,m,5,1.5" << 1200 << 'M' << 5 << oneAndHalf << "1200,M,5,1.5";
+        << "1200,m,5,1.5" << 1200 << 'M' << 5 << oneAndHalf << "1200,M,5,1.5" << 8.5;
     QTest::newRow("space parity, 6 data bits")
-        << "300,S,6,2" << 300 << 'S' << 6 << two << "300,S,6,2";
-    QTest::newRow("custom rate") << "250000,N,8,1" << 250000 << 'N' << 8 << one << "250000,N,8,1";
+        << "300,S,6,2" << 300 << 'S' << 6 << two << "300,S,6,2" << 10.0;
+    QTest::newRow("custom rate") << "250000,N,8,1" << 250000 << 'N' << 8 << one << "250000,N,8,1"
+                                 << 10.0;
     QTest::newRow("largest 32-bit rate")
-        << "2147483647,N,8,1" << 2147483647 << 'N' << 8 << one << "2147483647,N,8,1";
+        << "2147483647,N,8,1" << 2147483647 << 'N' << 8 << one << "2147483647,N,8,1" << 10.0;
     QTest::newRow("leading zeros in the rate")
-        << "009600,N,8,1" << 9600 << 'N' << 8 << one << "9600,N,8,1";
-    QTest::newRow("rate of 1") << "1,N,8,1" << 1 << 'N' << 8 << one << "1,N,8,1";
+        << "009600,N,8,1" << 9600 << 'N' << 8 << one << "9600,N,8,1" << 10.0;
+    QTest::newRow("rate of 1") << "1,N,8,1" << 1 << 'N' << 8 << one << "1,N,8,1" << 10.0;
 }
 
 void LineSettingsTest::parsesWellFormedText()
@@ -49,6 +52,7 @@ void LineSettingsTest::parsesWellFormedText()
     QFETCH(int, dataBits);
     QFETCH(int, stopBits);
     QFETCH(QString, canonical);
+    QFETCH(double, bitsPerCharacter);
 
     const auto line = LineSettings::parse(text);
     QVERIFY(line.has_value());
@@ -57,6 +61,7 @@ void LineSettingsTest::parsesWellFormedText()
     QCOMPARE(line->dataBits, dataBits);
     QCOMPARE(int(line->stopBits), stopBits);
     QCOMPARE(line->toString(), canonical);
+    QCOMPARE(line->bitsPerCharacter(), bitsPerCharacter);
     QCOMPARE(LineSettings::parse(line->toString()), line);
 }
 
