@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "Cp932.h"
 #include "DurationText.h"
 #include "PlmMod1.h"
 
@@ -35,6 +36,49 @@ QString quotedValue(const QString &value)
     return u'"' + value + u'"';
 }
 
+// The characters of a typed text that would go out as '?': those outside
+// brackets that code page 932 has no form for (what a bracketed code gives
+// always has one). Each is named with its code point and its position among
+// the typed characters, counting from 1 and a surrogate pair as one; past
+// the first few only their number is given, so that the reason stays a
+// line. Empty when every character can be sent.
+QString unsendableCharacters(const QString &typed)
+{
+    constexpr int kMostNamed = 10;
+    const QList<bool> sentAsTyped = PlmMod1::SentAsTyped(typed);
+    QStringList named;
+    qsizetype unnamed = 0;
+    qsizetype position = 0;
+    for (qsizetype i = 0; i < typed.size(); ++i) {
+        ++position;
+        char32_t character = typed.at(i).unicode();
+        const bool pair = typed.at(i).isHighSurrogate() && i + 1 < typed.size() &&
+                          typed.at(i + 1).isLowSurrogate();
+        if (pair)
+            character = QChar::surrogateToUcs4(typed.at(i), typed.at(i + 1));
+        const bool sent = sentAsTyped.at(i);
+        i += pair ? 1 : 0;
+        if (!sent || Cp932::hasForm(character))
+            continue;
+        if (named.size() == kMostNamed) {
+            ++unnamed;
+            continue;
+        }
+        QString name =
+            QStringLiteral("U+%1").arg(uint(character), 4, 16, QLatin1Char('0')).toUpper();
+        // A control character or a lone surrogate would garble the line.
+        if (QChar::isPrint(character))
+            name += QStringLiteral(" '%1'").arg(QString::fromUcs4(&character, 1));
+        named.append(QStringLiteral("%1 at %2").arg(name, QString::number(position)));
+    }
+    if (named.isEmpty())
+        return {};
+    QString list = named.join(QStringLiteral(", "));
+    if (unnamed > 0)
+        list += QStringLiteral(" and %1 more").arg(unnamed);
+    return list;
+}
+
 std::optional<Command> commandNamed(const QString &name)
 {
     for (Command command : kAll) {
@@ -58,7 +102,8 @@ CommandLine::CommandLine()
     };
     add(QStringLiteral("text"),
         QStringLiteral("The text to send (check, answer, send); control codes as bracketed "
-                       "decimal numbers, [13] is CR."),
+                       "decimal numbers, [13] is CR. Characters code page 932 has no form "
+                       "for are refused."),
         QStringLiteral("TEXT"), kWithText);
     add(QStringLiteral("interval"),
         QStringLiteral("check: time from one probe to the next; a bare number is ms "
@@ -109,7 +154,7 @@ CommandLine::CommandLine()
         "                status line on a terminal, a summary at the end\n"
         "  answer PORT   answering station: send the text back on each arrival of it,\n"
         "                until Ctrl+C\n"
-        "  send PORT     send the text once\n"
+        "  send PORT     send the text once, and wait until the line has taken it\n"
         "  receive PORT  print what arrives, control codes in brackets\n"
         "\n"
         "PORT is a port number (the window's numbering and port folder) or a device\n"
@@ -117,8 +162,9 @@ CommandLine::CommandLine()
         "\n"
         "Exit status: 0 at least one exchange completed and nothing was wrong (send,\n"
         "receive, answer: done or stopped); 1 errors, lost replies or no exchange\n"
-        "completed; 2 bad usage or a log that cannot be written; 3 the port could not\n"
-        "be opened; 4 the port was lost."));
+        "completed (send: the line did not take every byte in time); 2 bad usage or a\n"
+        "log that cannot be written; 3 the port could not be opened; 4 the port was\n"
+        "lost."));
     parser_.addPositionalArgument(QStringLiteral("command"),
                                   QStringLiteral("check, answer, send or receive."));
     parser_.addPositionalArgument(QStringLiteral("PORT"),
@@ -228,6 +274,12 @@ QString CommandLine::parseValues(CliOptions &options) const
         return options.text.isEmpty() ? QStringLiteral("--text must not be empty")
                                       : QStringLiteral("--text %1 gives nothing to send")
                                             .arg(quotedValue(options.text));
+    if (kWithText.contains(options.command)) {
+        const QString unsendable = unsendableCharacters(options.text);
+        if (!unsendable.isEmpty())
+            return QStringLiteral("--text has characters code page 932 cannot send: %1")
+                .arg(unsendable);
+    }
 
     // Time options: a whole number and a unit; the ms ones take a bare number too.
     struct TimeOption {

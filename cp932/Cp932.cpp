@@ -229,6 +229,13 @@ qint16 codeAt(QStringView text, qsizetype i, qsizetype *length)
     return static_cast<qint16>(reverseMap()[unit]);
 }
 
+bool hasForm(char32_t character)
+{
+    if (character > 0xFFFF)
+        return false;
+    return character == kQuestionMark || reverseMap()[character] != kQuestionMark;
+}
+
 QChar fromSingleByte(quint8 byte)
 {
     return QChar(kSingleByte[byte]);

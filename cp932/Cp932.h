@@ -46,6 +46,11 @@ qsizetype encodedSize(QStringView text);
 // receives the number of UTF-16 units it took (1 or 2).
 qint16 codeAt(QStringView text, qsizetype i, qsizetype *length = nullptr);
 
+// Whether code page 932 has a form for the character (a code point):
+// false for those encode() turns into '?', '?' itself aside.
+//   hasForm(U'あ') and hasForm(U'?') hold; hasForm(U'é') does not.
+bool hasForm(char32_t character);
+
 // The character of a single-byte code 0..255 (as decoded from that byte).
 QChar fromSingleByte(quint8 byte);
 

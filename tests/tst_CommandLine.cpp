@@ -93,6 +93,14 @@ void CommandLineTest::readsWhatTheRunDoes_data()
         << "receive 5 --for 500ms --baud 300 --data-bits 5"
         << "receive 5 text= interval=1000 count=- duration=- timeout=- precise=0 log= "
            "line=300,N,5,1 flow=1 for=500";
+    QTest::newRow("Japanese text, full-width tilde and question mark")
+        << QStringLiteral("send 1 --text 'こんにちは～?[13]'")
+        << QStringLiteral("send 1 text=こんにちは～?[13] interval=1000 count=- duration=- "
+                          "timeout=- precise=0 log= line=9600,N,8,1 flow=1 for=-");
+    QTest::newRow("codes only, ERR and what brackets skip")
+        << QStringLiteral("answer 1 --text '[300][é13]'")
+        << QStringLiteral("answer 1 text=[300][é13] interval=1000 count=- duration=- "
+                          "timeout=- precise=0 log= line=9600,N,8,1 flow=1 for=-");
     QTest::newRow("longest time taken")
         << "check 1 --text X --timeout 2147483647"
         << "check 1 text=X interval=1000 count=- duration=- timeout=2147483647 precise=0 log= "
@@ -134,6 +142,29 @@ void CommandLineTest::refusesBadInput_data()
                                 << "--text must not be empty";
     QTest::newRow("text that sends nothing") << "check 1 --text []"
                                              << "--text \"[]\" gives nothing to send";
+    const QString cannotSend = QStringLiteral("--text has characters code page 932 cannot send: ");
+    QTest::newRow("e acute") << QStringLiteral("send 1 --text 'café'")
+                             << cannotSend + QStringLiteral("U+00E9 'é' at 4");
+    QTest::newRow("euro sign after a code, each named")
+        << QStringLiteral("check 1 --text 'é[13]€'")
+        << cannotSend + QStringLiteral("U+00E9 'é' at 1, U+20AC '€' at 6");
+    QTest::newRow("emoji counted as one character")
+        << QStringLiteral("answer 1 --text '😀x€'")
+        << cannotSend + QStringLiteral("U+1F600 '😀' at 1, U+20AC '€' at 3");
+    QTest::newRow("invalid UTF-8, as Qt reads it")
+        << QStringLiteral("send 1 --text 'A\uFFFD'")
+        << cannotSend + QStringLiteral("U+FFFD '\uFFFD' at 2");
+    QTest::newRow("wave dash, where code page 932 has the full-width tilde")
+        << QStringLiteral("send 1 --text '～〜'")
+        << cannotSend + QStringLiteral("U+301C '〜' at 2");
+    QTest::newRow("control character named by its code only")
+        << QStringLiteral("send 1 --text 'A\u0085'") << cannotSend + QStringLiteral("U+0085 at 2");
+    QTest::newRow("past ten, only counted")
+        << QStringLiteral("send 1 --text 'éééééééééééé'")
+        << cannotSend +
+               QStringLiteral("U+00E9 'é' at 1, U+00E9 'é' at 2, U+00E9 'é' at 3, U+00E9 'é' at "
+                              "4, U+00E9 'é' at 5, U+00E9 'é' at 6, U+00E9 'é' at 7, U+00E9 'é' "
+                              "at 8, U+00E9 'é' at 9, U+00E9 'é' at 10 and 2 more");
     QTest::newRow("count of 0") << "check 1 --text A --count 0"
                                 << "--count must be a whole number from 1 up, not \"0\"";
     QTest::newRow("negative count") << "check 1 --text A --count -3"
