@@ -49,6 +49,8 @@ int main(int argc, char *argv[])
 {
     FontWarmUp fonts;
     QApplication app(argc, argv);
+    // Also name the settings file the window keeps its check settings in.
+    QApplication::setOrganizationName(QStringLiteral("commcheck"));
     QApplication::setApplicationName(QStringLiteral("commcheck"));
     fonts.wait();
 

@@ -5,10 +5,50 @@
 #include "QtTimer.h"
 #include "SteadyClock.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
-TestWindow::TestWindow(Platform platform)
+namespace {
+
+QTemporaryDir &settingsDir()
 {
+    // Goes, with all the settings of the run, when the program ends.
+    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/commcheck-test-settings-XXXXXX"));
+    return dir;
+}
+
+// Every setting of the test program in its own folder, from before anything
+// reads one: the user's and the machine's settings are neither read nor
+// written. (Qt's test mode of the standard paths would move the settings too,
+// but also the port folder, which the pseudo-terminal tests place through
+// XDG_CONFIG_HOME.)
+void keepSettingsInScratch()
+{
+    QTemporaryDir &dir = settingsDir();
+    if (!dir.isValid())
+        qFatal("no temporary settings folder: %s", qPrintable(dir.errorString()));
+    for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+        QSettings::setPath(format, QSettings::UserScope, dir.path() + QStringLiteral("/user"));
+        QSettings::setPath(format, QSettings::SystemScope, dir.path() + QStringLiteral("/system"));
+    }
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(keepSettingsInScratch)
+
+QString TestWindow::settingsFolder()
+{
+    return settingsDir().path();
+}
+
+TestWindow::TestWindow(Platform platform, Settings settings)
+{
+    if (settings == FirstRun)
+        QSettings().clear();
     ChartLoader::setModuleFile(QStringLiteral(COMMCHECK_CHART_MODULE));
     PlatformServices services;
     if (platform == Real) {

@@ -22,10 +22,15 @@
 // as told. On the real platform the window runs as the program runs it: the
 // serial port layer, precise timers and the steady clock, and no file dialog;
 // WindowOnPty puts a pseudo-terminal behind its port number.
+//
+// The windows of a test program keep their settings in a temporary folder of
+// the program's own, never in the user's (see settingsFolder()), and each
+// starts as on a first run unless told to take what an earlier one left.
 struct TestWindow {
     enum Platform { Fakes, Real };
+    enum Settings { FirstRun, Remembered };
 
-    explicit TestWindow(Platform platform = Fakes);
+    explicit TestWindow(Platform platform = Fakes, Settings settings = FirstRun);
     TestWindow(const TestWindow &) = delete;
     TestWindow &operator=(const TestWindow &) = delete;
 
@@ -45,6 +50,11 @@ struct TestWindow {
 
     // A checking station: `text` sent once, check ticked, started.
     void check(const QString &text, int intervalMs);
+
+    // Where every QSettings of the test program is kept, from the start of
+    // its application object on (the port folder, which follows
+    // XDG_CONFIG_HOME, is left as it is).
+    static QString settingsFolder();
 
     std::unique_ptr<Form1> form;
     // The fakes behind the window; null on the real platform.

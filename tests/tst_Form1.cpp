@@ -1,10 +1,13 @@
-// The window as it starts: controls, captions, places, defaults and state.
+// The window as it starts: controls, captions, places, defaults and state;
+// and the check's settings it remembers between runs.
 #include "CaptionButton.h"
+#include "ChartWindow.h"
 #include "LoopbackCheck.h"
 #include "PtyPort.h"
 #include "TestWindow.h"
 
 #include <QAccessible>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontInfo>
@@ -13,7 +16,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QTest>
+
+#include <chrono>
+
+using namespace std::chrono_literals;
 
 class TestForm1 : public QObject {
     Q_OBJECT
@@ -38,6 +46,10 @@ private slots:
     void valueLabelsHaveABorder();
     void multiLineBoxesUseCrLf();
     void typedComboTextHasNoListIndex();
+    void checkSettingsAreRemembered_data();
+    void checkSettingsAreRemembered();
+    void silentFarEndCountsAsErrorsOnceATimeoutIsSet();
+    void chartShowsLostRepliesWhereATimeoutIsSet();
 };
 
 void TestForm1::controlPlaceAndCaption_data()
@@ -443,6 +455,137 @@ void TestForm1::portNumberHintListsTheFolderAsItIsNow()
     QVERIFY(line.folder.map(8, QStringLiteral("/dev/no-such-device")));
     const QString second = hintNow();
     QVERIFY2(second.contains(QStringLiteral("8 -> /dev/no-such-device")), qPrintable(second));
+}
+
+namespace {
+
+// An item of the menu a right click opens on the statistics' values.
+QAction *menuItem(TestWindow &f, const QString &text)
+{
+    for (QAction *action : f.c().statisticsValues[Statistics::Errors]->actions()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
+// A window's check settings as the user meets them: whether 受信した時点で計る
+// is ticked, the 時間 an exchange shows whose reply arrives 10 ms after its
+// probe and is found by a poll 40 ms later (10 when timed on arrival, else
+// 50), and the reply timeout the check has.
+QString checkSettingsOf(TestWindow &f)
+{
+    QAction *precise = menuItem(f, QStringLiteral("受信した時点で計る"));
+    if (!precise || !precise->isCheckable())
+        return QStringLiteral("no checkable item 受信した時点で計る");
+    if (!f.open(1))
+        return QStringLiteral("the port did not open");
+    f.check(QStringLiteral("A[13]"), 1000);
+    f.timer1->fire();
+    f.clock->advance(10ms);
+    f.port->feed("A\r");
+    f.clock->advance(40ms);
+    f.timer2->fire();
+    const auto timeout = f.check().replyTimeout();
+    return QStringLiteral("ticked %1, 時間 %2, timeout %3")
+        .arg(precise->isChecked())
+        .arg(f.c().statisticsValues[Statistics::LastTime]->text())
+        .arg(timeout ? QString::number(timeout->count()) : QStringLiteral("none"));
+}
+
+} // namespace
+
+void TestForm1::checkSettingsAreRemembered_data()
+{
+    QTest::addColumn<bool>("tick");           // 受信した時点で計る chosen
+    QTest::addColumn<QList<int>>("timeouts"); // ms given to 応答待ち時間..., in turn
+    QTest::addColumn<QString>("settings");    // checkSettingsOf() then, and in the next run
+
+    QTest::newRow("first run: polled, no timeout")
+        << false << QList<int>{} << QStringLiteral("ticked 0, 時間 50, timeout none");
+    QTest::newRow("受信した時点で計る ticked")
+        << true << QList<int>{} << QStringLiteral("ticked 1, 時間 10, timeout none");
+    QTest::newRow("応答待ち時間 500")
+        << false << QList<int>{500} << QStringLiteral("ticked 0, 時間 50, timeout 500");
+    QTest::newRow("応答待ち時間 0 after 500")
+        << false << QList<int>{500, 0} << QStringLiteral("ticked 0, 時間 50, timeout none");
+}
+
+void TestForm1::checkSettingsAreRemembered()
+{
+    QFETCH(bool, tick);
+    QFETCH(QList<int>, timeouts);
+    QFETCH(QString, settings);
+
+    // Kept where the test program keeps them, never in the user's settings.
+    QVERIFY2(QSettings().fileName().startsWith(TestWindow::settingsFolder() + u'/'),
+             qPrintable(QSettings().fileName()));
+    {
+        TestWindow f;
+        QAction *precise = menuItem(f, QStringLiteral("受信した時点で計る"));
+        QVERIFY(precise);
+        QVERIFY(menuItem(f, QStringLiteral("応答待ち時間...")));
+        if (tick)
+            precise->trigger();
+        for (int ms : timeouts)
+            f.form->setReplyTimeout(std::chrono::milliseconds(ms));
+        QCOMPARE(checkSettingsOf(f), settings);
+    }
+    TestWindow next(TestWindow::Fakes, TestWindow::Remembered);
+    QCOMPARE(checkSettingsOf(next), settings);
+}
+
+void TestForm1::silentFarEndCountsAsErrorsOnceATimeoutIsSet()
+{
+    TestWindow f;
+    QVERIFY(f.open(1));
+    f.form->setReplyTimeout(500ms);
+    f.check(QStringLiteral("ABC[13]"), 1000);
+    const QLabel *errors = f.c().statisticsValues[Statistics::Errors];
+    f.port->clearWritten();
+
+    QVERIFY(f.timer1->fire());
+    QCOMPARE(f.port->written(), QByteArray("ABC\r"));
+    f.clock->advance(499ms);
+    QVERIFY(f.timer2->fire());
+    QVERIFY(f.check().waiting());
+    QCOMPARE(errors->text(), QStringLiteral("Label4"));
+
+    // Given up at the first poll past the timeout.
+    f.clock->advance(2ms);
+    QVERIFY(f.timer2->fire());
+    QCOMPARE(errors->text(), QStringLiteral("1"));
+    QVERIFY(f.timer1->fire());
+    QCOMPARE(f.port->written(), QByteArray("ABC\rABC\r"));
+
+    // The figures an exchange shows keep it counted.
+    f.clock->advance(20ms);
+    f.port->feed("ABC\r");
+    QVERIFY(f.timer2->fire());
+    QCOMPARE(f.c().statisticsValues[Statistics::Count]->text(), QStringLiteral("1"));
+    QCOMPARE(errors->text(), QStringLiteral("1"));
+}
+
+void TestForm1::chartShowsLostRepliesWhereATimeoutIsSet()
+{
+    constexpr int kWaitMs = 20000;
+    TestWindow f;
+    f.form->showChart();
+    ChartWindow *chart = f.form->chartWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(chart, kWaitMs));
+    const QLabel *lost = chart->caption(ChartWindow::Lost);
+    QCOMPARE(lost->text(), QStringLiteral("タイムアウト"));
+    QVERIFY(!lost->isVisible());
+
+    f.form->setReplyTimeout(500ms);
+    QTRY_VERIFY_WITH_TIMEOUT(lost->isVisible(), kWaitMs);
+
+    // Changed while the chart is closed: shown as it is when it opens again.
+    chart->hide();
+    f.form->setReplyTimeout(std::nullopt);
+    f.form->showChart();
+    QVERIFY(QTest::qWaitForWindowExposed(chart, kWaitMs));
+    QVERIFY(!lost->isVisible());
 }
 
 QTEST_MAIN(TestForm1)

@@ -144,6 +144,12 @@ void ChartWindow::recordChanged()
         redrawTimer_.start();
 }
 
+void ChartWindow::checkChanged()
+{
+    drawnVersion_ = ~std::uint64_t(0);
+    recordChanged();
+}
+
 void ChartWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);

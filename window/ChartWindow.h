@@ -47,6 +47,9 @@ public:
 
     // The record has changed: drawn again within kRedrawInterval if shown.
     void recordChanged();
+    // The check's settings have changed, and with them which figures show:
+    // drawn again as for a changed record, or when next shown.
+    void checkChanged();
     // Draws the record as it is now.
     void redraw();
 

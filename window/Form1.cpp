@@ -23,6 +23,7 @@
 #include <QEvent>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -32,6 +33,7 @@
 #include <QTextDocument>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -366,10 +368,14 @@ void Form1::bindEngine()
     });
     // An error is shown as it is counted: a check stuck on a stray byte
     // completes no exchange that would show it.
-    connect(check_.get(), &LoopbackCheck::errorCounted, this, [this](const Statistics &stats) {
-        controls_.statisticsValues[Statistics::Errors]->setText(
-            NumberText::fromSingle(stats[Statistics::Errors]));
-    });
+    connect(check_.get(), &LoopbackCheck::errorCounted, this, &Form1::showErrors);
+    // So is a probe given up after the reply timeout: the window has no
+    // figure of its own for it.
+    connect(check_.get(), &LoopbackCheck::exchangeCompleted, this,
+            [this](const Exchange &exchange) {
+                if (exchange.outcome != Exchange::Outcome::Ok)
+                    showErrors(check_->statistics());
+            });
 }
 
 QString Form1::chartActionText()
@@ -380,6 +386,16 @@ QString Form1::chartActionText()
 QString Form1::saveRecordActionText()
 {
     return QStringLiteral("記録を保存...");
+}
+
+QString Form1::preciseActionText()
+{
+    return QStringLiteral("受信した時点で計る");
+}
+
+QString Form1::replyTimeoutActionText()
+{
+    return QStringLiteral("応答待ち時間...");
 }
 
 void Form1::bindRecord()
@@ -412,13 +428,59 @@ void Form1::bindRecord()
     auto *saveAction = new QAction(saveRecordActionText(), this);
     saveAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     connect(saveAction, &QAction::triggered, this, &Form1::saveRecord);
+    // The check's settings, below them in the same menu.
+    auto *separator = new QAction(this);
+    separator->setSeparator(true);
+    preciseAction_ = new QAction(preciseActionText(), this);
+    preciseAction_->setCheckable(true);
+    connect(preciseAction_, &QAction::triggered, this, &Form1::setPrecise);
+    auto *timeoutAction = new QAction(replyTimeoutActionText(), this);
+    connect(timeoutAction, &QAction::triggered, this, &Form1::askReplyTimeout);
     // The shortcuts work anywhere in the window; the menu opens on the
     // statistics' values.
     addActions({chartAction, saveAction});
     for (QLabel *value : controls_.statisticsValues) {
-        value->addActions({chartAction, saveAction});
+        value->addActions({chartAction, saveAction, separator, preciseAction_, timeoutAction});
         value->setContextMenuPolicy(Qt::ActionsContextMenu);
     }
+}
+
+void Form1::setPrecise(bool precise)
+{
+    checkSettings_.precise = precise;
+    checkSettings_.write();
+    applyCheckSettings();
+}
+
+void Form1::setReplyTimeout(std::optional<std::chrono::milliseconds> timeout)
+{
+    if (timeout && timeout->count() <= 0)
+        timeout.reset();
+    checkSettings_.replyTimeout = timeout;
+    checkSettings_.write();
+    applyCheckSettings();
+}
+
+void Form1::askReplyTimeout()
+{
+    constexpr int kMostMs = std::numeric_limits<int>::max();
+    const auto now = checkSettings_.replyTimeout.value_or(std::chrono::milliseconds(0)).count();
+    bool ok = false;
+    const int ms = QInputDialog::getInt(this, QStringLiteral("応答待ち時間"),
+                                        QStringLiteral("応答待ち時間（msec、0：制限なし）"),
+                                        int(std::min<qint64>(now, kMostMs)), 0, kMostMs, 100, &ok);
+    if (ok)
+        setReplyTimeout(std::chrono::milliseconds(ms));
+}
+
+void Form1::applyCheckSettings()
+{
+    check_->setPrecise(checkSettings_.precise);
+    check_->setReplyTimeout(checkSettings_.replyTimeout);
+    preciseAction_->setChecked(checkSettings_.precise);
+    // The chart shows lost replies only where a reply timeout is set.
+    if (chart_)
+        chart_->checkChanged();
 }
 
 void Form1::showChart()
@@ -473,8 +535,15 @@ void Form1::showStatistics(const Statistics &stats)
             NumberText::fromSingle(static_cast<float>(double(stats.values[i]) * 1000.0)));
     controls_.statisticsValues[Statistics::Count]->setText(
         NumberText::fromSingle(stats[Statistics::Count]));
-    controls_.statisticsValues[Statistics::Errors]->setText(
-        NumberText::fromSingle(stats[Statistics::Errors]));
+    showErrors(stats);
+}
+
+void Form1::showErrors(const Statistics &stats)
+{
+    // The errors the polls found and the probes given up with nothing, or
+    // only a beginning of the text, come back.
+    controls_.statisticsValues[Statistics::Errors]->setText(NumberText::fromSingle(
+        static_cast<float>(double(stats[Statistics::Errors]) + double(stats.lost))));
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
@@ -532,4 +601,7 @@ void Form1::load()
     c.portButtons[3]->setEnabled(false);
 
     c.interval->setText(QString::number(1000));
+
+    checkSettings_ = CheckSettings::read();
+    applyCheckSettings();
 }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "CheckSettings.h"
 #include "Controls.h"
 #include "FileDialog.h" // whole: callers that leave the dialog out still destroy its holder
 
 #include <QWidget>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 class ChartWindow;
 class Clock;
@@ -13,6 +16,7 @@ class ExchangeRecord;
 class FileCommands;
 class LoopbackCheck;
 class PortSession;
+class QAction;
 class RecordCommands;
 class SerialPort;
 class Timer;
@@ -42,8 +46,9 @@ public:
     explicit Form1(PlatformServices services, QWidget *parent = nullptr);
     ~Form1() override;
 
-    // The load handler: fills the lists and sets the defaults. Runs once,
-    // before the window is first shown.
+    // The load handler: fills the lists, sets the defaults and gives the
+    // check the settings remembered from the last run. Runs once, before the
+    // window is first shown.
     void load();
 
     Controls &controls() { return controls_; }
@@ -69,6 +74,16 @@ public:
     static QString chartActionText();
     static QString saveRecordActionText();
 
+    // The statistics' context menu also holds the check's settings, each
+    // remembered for the next run: 受信した時点で計る (checkable) times a
+    // reply when its last byte arrives; 応答待ち時間... asks how long a
+    // reply is awaited before its probe is given up.
+    static QString preciseActionText();
+    static QString replyTimeoutActionText();
+    // What 応答待ち時間... sets once the user has answered: none, or zero
+    // or less, for no limit.
+    void setReplyTimeout(std::optional<std::chrono::milliseconds> timeout);
+
     // Shown in the receive box whenever opening fails, whatever the cause.
     static QString openFailedMessage();
     // Added to the receive box when the port refuses a text.
@@ -88,6 +103,10 @@ private:
     void openPort();
     void showOpenButtons(bool portOpen);
     void showStatistics(const Statistics &statistics);
+    void showErrors(const Statistics &statistics);
+    void setPrecise(bool precise);
+    void askReplyTimeout();
+    void applyCheckSettings();
 
     PlatformServices services_;
     Controls controls_;
@@ -97,4 +116,6 @@ private:
     std::unique_ptr<ExchangeRecord> record_;
     std::unique_ptr<RecordCommands> recordCommands_;
     ChartWindow *chart_ = nullptr; // a child window: goes with this one
+    QAction *preciseAction_ = nullptr;
+    CheckSettings checkSettings_; // as the check has them
 };
