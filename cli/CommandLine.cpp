@@ -300,7 +300,8 @@ QString CommandLine::parseValues(CliOptions &options) const
         const QString text = value(t.name);
         const auto parsed = DurationText::parse(text, t.bareUnit);
         if (!parsed || parsed->count() == 0)
-            return QStringLiteral("--%1 must be a time from 1 ms to 596h, such as %2, not %3")
+            return QStringLiteral(
+                       "--%1 must be a time from 1 ms to 596h31m23s647ms, such as %2, not %3")
                 .arg(QLatin1String(t.name),
                      t.bareUnit ? QStringLiteral("1000 (ms), 500ms or 2s")
                                 : QStringLiteral("500ms, 2s, 10m or 8h"),

@@ -173,28 +173,30 @@ void CommandLineTest::refusesBadInput_data()
                                         << "--count must be a whole number from 1 up, not \"ten\"";
     QTest::newRow("count and duration") << "check 1 --text A --count 5 --duration 1m"
                                         << "--count and --duration cannot be given together";
-    QTest::newRow("negative interval")
-        << "check 1 --text A --interval -100"
-        << "--interval must be a time from 1 ms to 596h, such as 1000 (ms), 500ms or 2s, not "
-           "\"-100\"";
-    QTest::newRow("interval of 0")
-        << "check 1 --text A --interval 0"
-        << "--interval must be a time from 1 ms to 596h, such as 1000 (ms), 500ms or 2s, not "
-           "\"0\"";
-    QTest::newRow("fractional timeout")
-        << "check 1 --text A --timeout 1.5s"
-        << "--timeout must be a time from 1 ms to 596h, such as 1000 (ms), 500ms or 2s, not "
-           "\"1.5s\"";
+    QTest::newRow("negative interval") << "check 1 --text A --interval -100"
+                                       << "--interval must be a time from 1 ms to 596h31m23s647ms, "
+                                          "such as 1000 (ms), 500ms or 2s, not "
+                                          "\"-100\"";
+    QTest::newRow("interval of 0") << "check 1 --text A --interval 0"
+                                   << "--interval must be a time from 1 ms to 596h31m23s647ms, "
+                                      "such as 1000 (ms), 500ms or 2s, not "
+                                      "\"0\"";
+    QTest::newRow("fractional timeout") << "check 1 --text A --timeout 1.5s"
+                                        << "--timeout must be a time from 1 ms to 596h31m23s647ms, "
+                                           "such as 1000 (ms), 500ms or 2s, not "
+                                           "\"1.5s\"";
     QTest::newRow("duration without a unit")
         << "check 1 --text A --duration 8"
-        << "--duration must be a time from 1 ms to 596h, such as 500ms, 2s, 10m or 8h, not \"8\"";
+        << "--duration must be a time from 1 ms to 596h31m23s647ms, such as 500ms, 2s, 10m or 8h, "
+           "not \"8\"";
     QTest::newRow("duration beyond a timer")
         << "check 1 --text A --duration 597h"
-        << "--duration must be a time from 1 ms to 596h, such as 500ms, 2s, 10m or 8h, not "
+        << "--duration must be a time from 1 ms to 596h31m23s647ms, such as 500ms, 2s, 10m or 8h, "
+           "not "
            "\"597h\"";
-    QTest::newRow("unknown time unit")
-        << "receive 1 --for 2d"
-        << "--for must be a time from 1 ms to 596h, such as 500ms, 2s, 10m or 8h, not \"2d\"";
+    QTest::newRow("unknown time unit") << "receive 1 --for 2d"
+                                       << "--for must be a time from 1 ms to 596h31m23s647ms, such "
+                                          "as 500ms, 2s, 10m or 8h, not \"2d\"";
     QTest::newRow("option of another command") << "answer 1 --text A --count 3"
                                                << "--count does not apply to answer";
     QTest::newRow("log for send") << "send 1 --text A --log x.csv"
