@@ -140,6 +140,7 @@ bool saveLoopBackCheck(const QDir &folder)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("commcheck"));
     QApplication::setApplicationName(QStringLiteral("commcheck"));
 
     const QStringList args = QApplication::arguments();
