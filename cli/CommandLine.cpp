@@ -36,16 +36,16 @@ QString quotedValue(const QString &value)
     return u'"' + value + u'"';
 }
 
-// The characters of a typed text that would go out as '?': those outside
-// brackets that code page 932 has no form for (what a bracketed code gives
-// always has one). Each is named with its code point and its position among
+// The characters of a typed text that code page 932 has no form for, which
+// would go out as '?' (what a bracketed code gives always has one; one
+// typed inside brackets, where it stands for nothing, is a mistake all the
+// same). Each is named with its code point and its position among
 // the typed characters, counting from 1 and a surrogate pair as one; past
 // the first few only their number is given, so that the reason stays a
 // line. Empty when every character can be sent.
 QString unsendableCharacters(const QString &typed)
 {
     constexpr int kMostNamed = 10;
-    const QList<bool> sentAsTyped = PlmMod1::SentAsTyped(typed);
     QStringList named;
     qsizetype unnamed = 0;
     qsizetype position = 0;
@@ -56,9 +56,8 @@ QString unsendableCharacters(const QString &typed)
                           typed.at(i + 1).isLowSurrogate();
         if (pair)
             character = QChar::surrogateToUcs4(typed.at(i), typed.at(i + 1));
-        const bool sent = sentAsTyped.at(i);
         i += pair ? 1 : 0;
-        if (!sent || Cp932::hasForm(character))
+        if (Cp932::hasForm(character))
             continue;
         if (named.size() == kMostNamed) {
             ++unnamed;

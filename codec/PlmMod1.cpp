@@ -224,43 +224,6 @@ QString UnescapeCodes(const QString &text)
     return out;
 }
 
-QList<bool> SentAsTyped(QStringView text)
-{
-    // The escapes read as UnescapeCodes reads them; only whether a unit is
-    // inside one matters here, not what it stands for.
-    QList<bool> typed(text.size(), false);
-    bool inEscape = false;
-    bool haveDigits = false;
-    int value = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (!inEscape) {
-            if (c == u'[') {
-                inEscape = true;
-                haveDigits = false;
-                value = 0;
-            } else {
-                typed[i] = true;
-            }
-            continue;
-        }
-        if (c >= u'0' && c <= u'9') {
-            haveDigits = true;
-            if (value <= kHighestCode)
-                value = value * 10 + (c - u'0');
-            continue;
-        }
-        if (c != u']')
-            continue;
-        // A code that stands for "[" opens the next escape at once.
-        inEscape =
-            haveDigits && value <= kHighestCode && producedTable()[std::size_t(value)] == u'[';
-        haveDigits = false;
-        value = 0;
-    }
-    return typed;
-}
-
 qsizetype EscapedLength(QStringView text)
 {
     const quint8 *const lengths = escapeTables().length.data();

@@ -1,9 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
-#include <QList>
 #include <QString>
-#include <QStringView>
 
 // The bracket convention for control codes: in the send box any character may
 // be written as its decimal code in square brackets, and received text is
@@ -21,13 +19,6 @@ namespace PlmMod1 {
 //   UnescapeCodes("[91]65]")  == "A"
 //   UnescapeCodes("AB[1")     == "AB"
 QString UnescapeCodes(const QString &text);
-
-// For each UTF-16 unit of `text`, whether UnescapeCodes passes it on as typed
-// (true) or reads it as part of a bracketed code (false), so that a caller
-// can tell which typed characters go out as themselves.
-//   SentAsTyped("A[13]B") == {true, false, false, false, false, true}
-//   SentAsTyped("[91]x]y") == {false, false, false, false, false, false, true}
-QList<bool> SentAsTyped(QStringView text);
 
 // Turns received text into displayable text: every character whose code is
 // below 32 is written as "[n]"; double-byte characters have negative codes.

@@ -16,8 +16,6 @@ private slots:
     void escape();
     void escapeThenUnescapeGivesSingleByteTextBack();
     void unescapeLeavesItsArgumentAlone();
-    void tellsWhatIsSentAsTyped_data();
-    void tellsWhatIsSentAsTyped();
     void longTextsAreProcessedWhole_data();
     void longTextsAreProcessedWhole();
 };
@@ -172,40 +170,6 @@ void TestPlmMod1::unescapeLeavesItsArgumentAlone()
     QCOMPARE(UnescapeCodes(typed), QStringLiteral("AB\r"));
     QCOMPARE(EscapeCodes(typed), typed);
     QCOMPARE(typed, copy);
-}
-
-void TestPlmMod1::tellsWhatIsSentAsTyped_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("asTyped"); // '1' for each unit sent as typed
-
-    QTest::newRow("plain text") << "AB"
-                                << "11";
-    QTest::newRow("code between letters") << "A[13]B"
-                                          << "100001";
-    QTest::newRow("non-digit inside a code") << "[é1]x"
-                                             << "00001";
-    QTest::newRow("closing bracket outside") << "a]b"
-                                             << "111";
-    QTest::newRow("ERR, then text") << "[300]é"
-                                    << "000001";
-    QTest::newRow("opening bracket inside a code") << "[1[3]x"
-                                                   << "000001";
-    QTest::newRow("91 opens the next escape") << "[91]é]y"
-                                              << "0000001";
-    QTest::newRow("escape left open") << "A[1é"
-                                      << "1000";
-    QTest::newRow("surrogate pair, both units") << QStringLiteral("😀[2]") << "11000";
-}
-
-void TestPlmMod1::tellsWhatIsSentAsTyped()
-{
-    QFETCH(QString, typed);
-    QFETCH(QString, asTyped);
-    QString got;
-    for (bool sent : PlmMod1::SentAsTyped(typed))
-        got += sent ? u'1' : u'0';
-    QCOMPARE(got, asTyped);
 }
 
 // Long texts are handled in full, not cut or refused: beyond 32,766
