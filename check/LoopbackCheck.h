@@ -48,7 +48,8 @@ public:
     // Probes go out only while enabled (the window's check box).
     void setProbesEnabled(bool enabled);
     // A probe not answered this long after it went out is given up, counted
-    // as lost, and the next probe goes out at its time. None: wait forever.
+    // as lost, and the next probe goes out at its time; should its reply
+    // still come before then, it is reported late. None: wait forever.
     void setReplyTimeout(std::optional<std::chrono::milliseconds> timeout);
     std::optional<std::chrono::milliseconds> replyTimeout() const { return replyTimeout_; }
     // Time a reply when its last byte arrives instead of at the poll that
