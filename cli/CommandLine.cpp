@@ -14,19 +14,20 @@ using std::chrono::milliseconds;
 const QList<Command> kAll = {Command::Check, Command::Answer, Command::Send, Command::Receive};
 const QList<Command> kWithText = {Command::Check, Command::Answer, Command::Send};
 
-constexpr qint64 kLongestMs = std::numeric_limits<int>::max();
+constexpr qint64 kHighestBaud = std::numeric_limits<qint32>::max();
 
 // A whole number written in ASCII digits only, from `lowest` to `highest`.
 std::optional<qint64> wholeNumber(const QString &text, qint64 lowest, qint64 highest)
 {
-    if (text.isEmpty() || text.size() > 18)
+    if (text.isEmpty())
         return std::nullopt;
     for (QChar c : text) {
         if (c < u'0' || c > u'9')
             return std::nullopt;
     }
-    const qint64 value = text.toLongLong();
-    if (value < lowest || value > highest)
+    bool fits = false;
+    const qint64 value = text.toLongLong(&fits);
+    if (!fits || value < lowest || value > highest)
         return std::nullopt;
     return value;
 }
@@ -253,10 +254,19 @@ CommandLine::Result CommandLine::parse(const QStringList &arguments)
 
 QString CommandLine::checkApplies(Command command) const
 {
+    const QStringList given = parser_.optionNames();
     for (const Option &o : options_) {
         if (parser_.isSet(o.option) && !o.commands.contains(command))
             return QStringLiteral("--%1 does not apply to %2")
                 .arg(o.option.names().constFirst(), CliOptions::commandName(command));
+        // Only the last of two values would count, silently: `--text A
+        // --text B` checks B. Said instead.
+        qsizetype times = 0;
+        for (const QString &name : o.option.names())
+            times += given.count(name);
+        if (times > 1)
+            return QStringLiteral("--%1 is given more than once")
+                .arg(o.option.names().constFirst());
     }
     if (kWithText.contains(command) && !parser_.isSet(option(QStringLiteral("text"))))
         return QStringLiteral("%1 needs --text").arg(CliOptions::commandName(command));
@@ -313,7 +323,8 @@ QString CommandLine::parseValues(CliOptions &options) const
     if (isSet("count")) {
         const auto count = wholeNumber(value("count"), 1, std::numeric_limits<qint64>::max());
         if (!count)
-            return QStringLiteral("--count must be a whole number from 1 up, not %1")
+            return QStringLiteral("--count must be a whole number from 1 to %1, not %2")
+                .arg(std::numeric_limits<qint64>::max())
                 .arg(quotedValue(value("count")));
         options.count = std::uint64_t(*count);
     }
@@ -325,9 +336,10 @@ QString CommandLine::parseValues(CliOptions &options) const
         return QStringLiteral("--log needs a file name");
 
     if (isSet("baud")) {
-        const auto baud = wholeNumber(value("baud"), 1, kLongestMs);
+        const auto baud = wholeNumber(value("baud"), 1, kHighestBaud);
         if (!baud)
-            return QStringLiteral("--baud must be a whole number from 1 up, not %1")
+            return QStringLiteral("--baud must be a whole number from 1 to %1, not %2")
+                .arg(kHighestBaud)
                 .arg(quotedValue(value("baud")));
         options.line.baudRate = qint32(*baud);
     }

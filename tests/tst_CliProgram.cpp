@@ -173,7 +173,7 @@ void CliProgramTest::endsWithItsExitCode_data()
     QTest::newRow("bad usage")
         << "check %DEV --text A --count 0" << FarEnd::Silent << Action::RunToEnd << false << 2
         << QStringLiteral("^$")
-        << QStringLiteral("commcheck-cli: --count must be a whole number from 1 up, not \"0\"") +
+        << QStringLiteral("commcheck-cli: --count must be a whole number from 1 to 9223372036854775807, not \"0\"") +
                usage
         << QByteArray();
     QTest::newRow("send") << "send %DEV --text [2]AB[13] --flow none" << FarEnd::Silent

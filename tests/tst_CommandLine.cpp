@@ -165,12 +165,23 @@ void CommandLineTest::refusesBadInput_data()
                QStringLiteral("U+00E9 'é' at 1, U+00E9 'é' at 2, U+00E9 'é' at 3, U+00E9 'é' at "
                               "4, U+00E9 'é' at 5, U+00E9 'é' at 6, U+00E9 'é' at 7, U+00E9 'é' "
                               "at 8, U+00E9 'é' at 9, U+00E9 'é' at 10 and 2 more");
-    QTest::newRow("count of 0") << "check 1 --text A --count 0"
-                                << "--count must be a whole number from 1 up, not \"0\"";
-    QTest::newRow("negative count") << "check 1 --text A --count -3"
-                                    << "--count must be a whole number from 1 up, not \"-3\"";
-    QTest::newRow("count not a number") << "check 1 --text A --count ten"
-                                        << "--count must be a whole number from 1 up, not \"ten\"";
+    QTest::newRow("count of 0")
+        << "check 1 --text A --count 0"
+        << "--count must be a whole number from 1 to 9223372036854775807, not \"0\"";
+    QTest::newRow("negative count")
+        << "check 1 --text A --count -3"
+        << "--count must be a whole number from 1 to 9223372036854775807, not \"-3\"";
+    QTest::newRow("count not a number")
+        << "check 1 --text A --count ten"
+        << "--count must be a whole number from 1 to 9223372036854775807, not \"ten\"";
+    QTest::newRow("count beyond the largest")
+        << "check 1 --text A --count 9223372036854775808"
+        << "--count must be a whole number from 1 to 9223372036854775807, not "
+           "\"9223372036854775808\"";
+    QTest::newRow("text given twice") << "check 1 --text A --text B"
+                                      << "--text is given more than once";
+    QTest::newRow("a flag given twice") << "check 1 --text A --precise --precise"
+                                        << "--precise is given more than once";
     QTest::newRow("count and duration") << "check 1 --text A --count 5 --duration 1m"
                                         << "--count and --duration cannot be given together";
     QTest::newRow("negative interval") << "check 1 --text A --interval -100"
@@ -204,10 +215,10 @@ void CommandLineTest::refusesBadInput_data()
     QTest::newRow("empty log name") << "check 1 --text A --log ''"
                                     << "--log needs a file name";
     QTest::newRow("baud of 0") << "check 1 --text A --baud 0"
-                               << "--baud must be a whole number from 1 up, not \"0\"";
+                               << "--baud must be a whole number from 1 to 2147483647, not \"0\"";
     QTest::newRow("baud beyond 32 bits")
         << "check 1 --text A --baud 2147483648"
-        << "--baud must be a whole number from 1 up, not \"2147483648\"";
+        << "--baud must be a whole number from 1 to 2147483647, not \"2147483648\"";
     QTest::newRow("9 data bits") << "check 1 --text A --data-bits 9"
                                  << "--data-bits must be 5, 6, 7 or 8, not \"9\"";
     QTest::newRow("parity word") << "check 1 --text A --parity even"
