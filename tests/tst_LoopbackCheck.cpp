@@ -722,6 +722,14 @@ void TestLoopbackCheck::preciseModeTimesTheEchoOnArrival()
     QCOMPARE(s.exchanges[0].responseMs, 4.0);
     QCOMPARE(s.shown, QStringLiteral("AB[13]"));
 
+    // Noise arriving a byte at a time counts one error a poll, as without it.
+    s.timer1.fire();
+    for (int i = 0; i < 5; ++i)
+        s.port.feed("x");
+    QCOMPARE(s.stat(Statistics::Errors), 0.0f);
+    s.timer2.fire();
+    QCOMPARE(s.stat(Statistics::Errors), 1.0f);
+
     // Without it, arrival alone matches nothing.
     Station polled;
     polled.send();
