@@ -8,7 +8,26 @@ QStringList ExchangeCsv::fields(const Exchange &exchange)
 {
     return {timeText(exchange.at), QString::number(exchange.sequence),
             QString::number(exchange.responseMs, 'f', 3), Exchange::outcomeName(exchange.outcome),
-            exchange.received};
+            receivedField(exchange.received)};
+}
+
+QString ExchangeCsv::receivedField(const QString &received)
+{
+    if (received.size() <= kMostReceived)
+        return received;
+    // The longest bracketed code, "[-32096]" and the like.
+    constexpr qsizetype kLongestCode = 8;
+    qsizetype kept = kMostReceived;
+    // Half a code ("[-32", "[1") would read as characters that never came.
+    const qsizetype open = received.lastIndexOf(u'[', kept - 1);
+    if (open >= 0 && kept - open < kLongestCode) {
+        const qsizetype close = received.indexOf(u']', open);
+        if (close < 0 || close >= kept)
+            kept = open;
+    }
+    if (kept > 0 && received.at(kept - 1).isHighSurrogate())
+        --kept;
+    return received.left(kept) + QStringLiteral("…[cut: %1 more]").arg(received.size() - kept);
 }
 
 QString ExchangeCsv::line(const QStringList &fields)

@@ -16,8 +16,20 @@ public:
     // time, sequence, response_ms, outcome, received
     static const QStringList kColumns;
 
-    // The fields of one exchange's row, in the order of kColumns.
+    // Received text kept in a row, in characters; a row that would hold more
+    // keeps at most this many and ends its text with the mark "…[cut: N more]", N the
+    // characters left out. Noise can bring megabytes for a single probe.
+    static constexpr qsizetype kMostReceived = 4096;
+
+    // The fields of one exchange's row, in the order of kColumns, its
+    // received text as receivedField() keeps it.
     static QStringList fields(const Exchange &exchange);
+    // Received text as a row keeps it: whole, or cut to kMostReceived
+    // characters and marked. A bracketed code is never split: one that runs
+    // past the cut is left out whole. The mark cannot be taken for received
+    // text, which shows "…", like every double-byte character, as its code.
+    //   receivedField(4000 × "A" + 200 × "[13]") == 4000 × "A" + 24 × "[13]" + "…[cut: 704 more]"
+    static QString receivedField(const QString &received);
     // A whole row: the fields quoted as needed, joined by commas, ended by CR LF.
     //   line({"t", "A,B"}) == "t,\"A,B\"\r\n"
     static QString line(const QStringList &fields);
