@@ -1,18 +1,17 @@
 #include "CsvLog.h"
 
 #include "ExchangeCsv.h"
-
-#include <QFileInfo>
+#include "RegularFile.h"
 
 bool CsvLog::open(const QString &path)
 {
-    file_.setFileName(path);
-    // Unbuffered: every row is one write() straight to the system.
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        error_ = QStringLiteral("cannot write the log %1: %2").arg(path, file_.errorString());
+    path_ = path;
+    QString reason;
+    if (!RegularFile::openToAppend(path, file_, &reason)) {
+        error_ = QStringLiteral("cannot write the log %1: %2").arg(path, reason);
         return false;
     }
-    if (QFileInfo(path).size() == 0 && !addRow(ExchangeCsv::kColumns)) {
+    if (file_.size() == 0 && !addRow(ExchangeCsv::kColumns)) {
         file_.close();
         return false;
     }
@@ -23,8 +22,7 @@ bool CsvLog::addRow(const QStringList &fields)
 {
     const QByteArray bytes = ExchangeCsv::line(fields).toUtf8();
     if (file_.write(bytes) != bytes.size()) {
-        error_ = QStringLiteral("writing the log %1 failed: %2")
-                     .arg(file_.fileName(), file_.errorString());
+        error_ = QStringLiteral("writing the log %1 failed: %2").arg(path_, file_.errorString());
         return false;
     }
     return true;

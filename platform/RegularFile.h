@@ -5,9 +5,10 @@
 
 #include <optional>
 
-// The file buttons deal in regular files only. A save never replaces a
-// device, FIFO, socket or folder, and a load never opens one: opening a FIFO
-// with no writer, or reading a device, could hold the window forever.
+// The file buttons and the command line's log deal in regular files only. A
+// save never replaces a device, FIFO, socket or folder, a load never opens
+// one, and a log is never added to one: opening a FIFO with no reader or
+// writer, or reading a device, could hold the program forever.
 class RegularFile {
 public:
     // Opens `path` for reading if it is a regular file (symbolic links
@@ -26,6 +27,14 @@ public:
     // with the reason in `error`, when the path names something other than a
     // regular file or cannot be looked up.
     static std::optional<QString> saveTarget(const QString &path, QString *error);
+
+    // Opens `file` for reading and adding at its end, as a log is kept: the
+    // regular file `path` names, symbolic links followed, or a new one where
+    // nothing at all is (a link to nothing is refused rather than its target
+    // made). Never waits on what the path names. False, with the reason in
+    // `error` (in English, for the command line), when the path names
+    // anything else or the file cannot be opened.
+    static bool openToAppend(const QString &path, QFile &file, QString *error);
 
 private:
     QFile file_;
