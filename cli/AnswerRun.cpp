@@ -46,11 +46,12 @@ void AnswerRun::onAnswered(const QString &arrived)
     const QDateTime now = QDateTime::currentDateTime();
     if (log_ != nullptr && log_->isOpen() &&
         !log_->addRow({ExchangeCsv::timeText(now), QString::number(answers_), QString(),
-                       QStringLiteral("answered"), arrived})) {
+                       QStringLiteral("answered"), ExchangeCsv::receivedField(arrived)})) {
         status_.clear();
         Console::write(err_, QStringLiteral("commcheck-cli: %1; answering goes on unlogged\n")
                                  .arg(log_->errorString()));
         log_ = nullptr;
+        logFailed_ = true;
     }
     status_.show(QStringLiteral("answering on %1, %2 answers, the last at %3")
                      .arg(options_.port)
@@ -77,5 +78,5 @@ void AnswerRun::finish()
                   .arg(options_.port,
                        DurationText::format(std::chrono::milliseconds(runTime_.elapsed())), ending_)
                   .arg(answers_));
-    emit finished(portLost_ ? ExitPortLost : ExitOk);
+    emit finished(portLost_ ? ExitPortLost : logFailed_ ? ExitLogFailed : ExitOk);
 }

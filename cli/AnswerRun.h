@@ -46,6 +46,7 @@ private:
     QElapsedTimer runTime_;
     std::uint64_t answers_ = 0;
     bool portLost_ = false;
+    bool logFailed_ = false; // rows were lost: the run does not end ok
     bool stopping_ = false;
     QString ending_;
 };

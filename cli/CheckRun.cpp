@@ -94,6 +94,7 @@ void CheckRun::log(const QStringList &fields)
         Console::write(err_, QStringLiteral("commcheck-cli: %1; the check goes on unlogged\n")
                                  .arg(log_->errorString()));
         log_ = nullptr;
+        logFailed_ = true;
     }
 }
 
@@ -183,6 +184,8 @@ int CheckRun::exitCode() const
 {
     if (portLost_)
         return ExitPortLost;
+    if (logFailed_)
+        return ExitLogFailed;
     if (errors() > 0 || lost_ > 0 || late_ > 0 || unanswered_ > 0 || times_.count() == 0)
         return ExitFaults;
     return ExitOk;

@@ -75,7 +75,8 @@ private:
     std::uint64_t late_ = 0;           // replies to probes that had ended: given up, or answered
     std::uint64_t unanswered_ = 0;     // a probe still awaited at the end
     bool portLost_ = false;
-    bool stopping_ = false; // no more probes; the last one is given its time
-    bool ending_ = false;   // the summary follows
+    bool logFailed_ = false; // rows were lost: the run does not end ok
+    bool stopping_ = false;  // no more probes; the last one is given its time
+    bool ending_ = false;    // the summary follows
     QString why_;
 };

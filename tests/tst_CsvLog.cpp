@@ -1,6 +1,7 @@
 #include "CsvLog.h"
 
 #include "ScratchFiles.h"
+#include "TinyDisk.h"
 
 #include <QDir>
 #include <QScopeGuard>
@@ -20,16 +21,27 @@
 using namespace std::chrono_literals;
 
 // The exchange log of commcheck-cli, added to run after run, left unattended:
-// whatever the path names, it never waits and says why it is refused.
+// whatever the path names and however full the disk, it never waits, never
+// holds part of a row and says why it stopped.
 class CsvLogTest : public QObject {
     Q_OBJECT
 private slots:
     void addsToAnExistingLogWithoutASecondHeader();
+    void addsAfterWhatTheFileHoldsOnALineOfItsOwn_data();
+    void addsAfterWhatTheFileHoldsOnALineOfItsOwn();
     void refusesAnythingButARegularFileAtOnce_data();
     void refusesAnythingButARegularFileAtOnce();
+    void rowThatDoesNotFitIsTakenBackWhole_data();
+    void rowThatDoesNotFitIsTakenBackWhole();
 };
 
 namespace {
+
+const QByteArray kHeader = "time,sequence,response_ms,outcome,received\r\n";
+const QByteArray kRow1 = "t,1,0.5,ok,\r\n";
+const QStringList kRow2Fields = {QStringLiteral("t"), QStringLiteral("2"), QStringLiteral("0.5"),
+                                 QStringLiteral("error"), QStringLiteral("A,\"B\"")};
+const QByteArray kRow2 = "t,2,0.5,error,\"A,\"\"B\"\"\"\r\n";
 
 // Qt's own warnings while one lives.
 class QtMessages {
@@ -103,6 +115,51 @@ void CsvLogTest::addsToAnExistingLogWithoutASecondHeader()
                         "t,2,0.5,error,\"A,\"\"B\"\"\"\r\n"));
 }
 
+void CsvLogTest::addsAfterWhatTheFileHoldsOnALineOfItsOwn_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<bool>("throughLink"); // the log named by a link to the file
+    QTest::addColumn<QByteArray>("after");
+
+    QTest::newRow("a half row") << kHeader + "t,1,0." << false << kHeader + "t,1,0.\r\n" + kRow2;
+    QTest::newRow("a half row, through a link")
+        << kHeader + "t,1,0." << true << kHeader + "t,1,0.\r\n" + kRow2;
+    QTest::newRow("a half row in a quoted field")
+        << kHeader + "t,1,0.5,error,\"A,\"\"B" << false
+        << kHeader + "t,1,0.5,error,\"A,\"\"B\"\r\n" + kRow2;
+    // Its quote is further back than one piece the end is read back in.
+    const QByteArray longHalf = "t,1,0.5,error,\"A," + QByteArray(100000, 'B');
+    QTest::newRow("a long half row in a quoted field")
+        << kHeader + longHalf << false << kHeader + longHalf + "\"\r\n" + kRow2;
+    QTest::newRow("a row cut between its CR and LF")
+        << kHeader + "t,1,0.5,ok,\r" << false << kHeader + kRow1 + kRow2;
+    QTest::newRow("lines ended by LF alone")
+        << QByteArray("a,b\n") << false << QByteArray("a,b\n") + kRow2;
+}
+
+void CsvLogTest::addsAfterWhatTheFileHoldsOnALineOfItsOwn()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(bool, throughLink);
+    QFETCH(QByteArray, after);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString file = dir.filePath(QStringLiteral("log.csv"));
+    QVERIFY(ScratchFiles::writeBytes(file, before));
+    const QString link = dir.filePath(QStringLiteral("link.csv"));
+    if (throughLink)
+        QVERIFY(QFile::link(QStringLiteral("log.csv"), link));
+
+    CsvLog log;
+    QVERIFY2(log.open(throughLink ? link : file), qPrintable(log.errorString()));
+    QVERIFY2(log.addRow(kRow2Fields), qPrintable(log.errorString()));
+
+    QCOMPARE(ScratchFiles::fileBytes(file), after);
+    if (throughLink)
+        QCOMPARE(QFileInfo(link).symLinkTarget(), file);
+}
+
 void CsvLogTest::refusesAnythingButARegularFileAtOnce_data()
 {
     QTest::addColumn<QString>("node");   // made at log.csv in a scratch folder; empty: none
@@ -173,6 +230,38 @@ void CsvLogTest::refusesAnythingButARegularFileAtOnce()
     QCOMPARE(log.errorString(), QStringLiteral("cannot write the log %1: %2").arg(path, reason));
     // Nothing made, not even where a link leads.
     QCOMPARE(ScratchFiles::entriesOf(dir.path()), entries);
+}
+
+void CsvLogTest::rowThatDoesNotFitIsTakenBackWhole_data()
+{
+    QTest::addColumn<int>("receivedChars"); // in each row
+
+    // 64 KiB hold 21 rows of these; the 22nd goes in part.
+    QTest::newRow("rows that fill the disk") << 3000;
+    QTest::newRow("a row larger than the disk") << 100000;
+}
+
+void CsvLogTest::rowThatDoesNotFitIsTakenBackWhole()
+{
+    QFETCH(int, receivedChars);
+
+    TinyDisk disk(64 * 1024);
+    QVERIFY2(disk.isValid(), qPrintable(disk.error()));
+    const QString path = disk.filePath(QStringLiteral("log.csv"));
+    const QStringList fields = {QStringLiteral("t"), QStringLiteral("1"), QStringLiteral("0.5"),
+                                QStringLiteral("error"), QString(receivedChars, u'A')};
+    const QByteArray row = "t,1,0.5,error," + QByteArray(receivedChars, 'A') + "\r\n";
+
+    CsvLog log;
+    QVERIFY2(log.open(path), qPrintable(log.errorString()));
+    int rows = 0;
+    while (rows < 100 && log.addRow(fields))
+        ++rows;
+    QVERIFY(rows < 100);
+
+    QCOMPARE(log.errorString(),
+             QStringLiteral("writing the log %1 failed: No space left on device").arg(path));
+    QCOMPARE(ScratchFiles::fileBytes(path), kHeader + row.repeated(rows));
 }
 
 QTEST_GUILESS_MAIN(CsvLogTest)
