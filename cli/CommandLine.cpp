@@ -161,10 +161,10 @@ CommandLine::CommandLine()
         "such as /dev/ttyUSB0.\n"
         "\n"
         "Exit status: 0 at least one exchange completed and nothing was wrong (send,\n"
-        "receive, answer: done or stopped); 1 errors, lost replies or no exchange\n"
-        "completed (send: the line did not take every byte in time); 2 bad usage or a\n"
-        "log that cannot be written; 3 the port could not be opened; 4 the port was\n"
-        "lost."));
+        "receive, answer: done or stopped); 1 errors, lost, late or unanswered\n"
+        "replies or no exchange completed (send: the line did not take every byte in\n"
+        "time); 2 bad usage or a log that cannot be written; 3 the port could not be\n"
+        "opened; 4 the port was lost; 5 the log could not be kept to the end."));
     parser_.addPositionalArgument(QStringLiteral("command"),
                                   QStringLiteral("check, answer, send or receive."));
     parser_.addPositionalArgument(QStringLiteral("PORT"),
