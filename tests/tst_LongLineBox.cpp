@@ -1,9 +1,11 @@
 // The text boxes as the user fills them: a pasted line of any length is held
-// in pieces, and reads back, copies out and undoes as the text it is.
+// in pieces, and reads back, copies out, undoes and reads to a screen reader
+// as the text it is.
 #include "Controls.h"
 #include "LongLineBox.h"
 #include "SoftBreaks.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QTest>
@@ -43,6 +45,34 @@ QString asTheBoxReadsIt(QString text)
     return text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
 }
 
+// Qt's own reading of a plain text, by which the boxes' words, sentences and
+// lines are judged: it asks nothing but the text.
+class PlainText : public QAccessibleTextInterface {
+public:
+    explicit PlainText(QString text) : text_(std::move(text)) {}
+    QString text(int start, int end) const override { return text_.mid(start, end - start); }
+    int characterCount() const override { return int(text_.size()); }
+    void selection(int, int *start, int *end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int *, int *) const override { return {}; }
+
+private:
+    QString text_;
+};
+
+QString withLf(QString text)
+{
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
 } // namespace
 
 class TestLongLineBox : public QObject {
@@ -52,6 +82,12 @@ private slots:
     void pasteKeepsTheTextInPieces();
     void copyLeavesTheJoinsOut_data();
     void copyLeavesTheJoinsOut();
+    void readsAsTheUserWroteIt_data();
+    void readsAsTheUserWroteIt();
+    void boundariesAsInTheUsersText_data();
+    void boundariesAsInTheUsersText();
+    void editsThroughAccessibility_data();
+    void editsThroughAccessibility();
 };
 
 void TestLongLineBox::pasteKeepsTheTextInPieces_data()
@@ -155,6 +191,180 @@ void TestLongLineBox::copyLeavesTheJoinsOut()
     // Pasted back over itself, the text stays as it was.
     box.paste();
     QCOMPARE(Controls::boxText(&box), text);
+}
+
+void TestLongLineBox::readsAsTheUserWroteIt_data()
+{
+    // The box holds `text` (CR LF line breaks), with a line of 9604
+    // characters in it; a screen reader reads line breaks as LF.
+    QTest::addColumn<QString>("text");
+
+    const QString line = repeated(QStringLiteral("0123456789"), 9604);
+    QTest::newRow("a line of 9604 characters") << line;
+    QTest::newRow("real line breaks around a long line")
+        << QStringLiteral("top\r\n") + line + QStringLiteral("\r\n\r\nend");
+}
+
+void TestLongLineBox::readsAsTheUserWroteIt()
+{
+    QFETCH(QString, text);
+
+    LongLineBox box;
+    box.setAccessibleName(QStringLiteral("送信テキスト"));
+    box.resize(400, 300);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    Controls::setBoxText(&box, text);
+    const QString user = withLf(text);
+    const int lineAt = int(user.indexOf(u'0'));
+    const qsizetype lineBreak = user.indexOf(u'\n', lineAt);
+    const int lineEnd = int(lineBreak < 0 ? user.size() : lineBreak + 1); // after its line break
+
+    QAccessibleInterface *read = QAccessible::queryAccessibleInterface(&box);
+    QVERIFY(read);
+    QAccessibleTextInterface *t = read->textInterface();
+    QVERIFY(t);
+    QCOMPARE(read->text(QAccessible::Name), QStringLiteral("送信テキスト"));
+    QCOMPARE(t->characterCount(), user.size());
+    QVERIFY(t->text(0, t->characterCount()) == user);
+    QVERIFY(read->text(QAccessible::Value) == user);
+    QCOMPARE(t->text(lineAt + 4090, lineAt + 4100), user.mid(lineAt + 4090, 10));
+
+    int start = -1;
+    int end = -1;
+    QVERIFY(t->textAtOffset(lineAt + 5000, QAccessible::LineBoundary, &start, &end) ==
+            user.mid(lineAt, lineEnd - lineAt));
+    QCOMPARE(start, lineAt);
+    QCOMPARE(end, lineEnd);
+
+    // The box's caret right after the line's 5000th character.
+    t->setCursorPosition(lineAt + 5000);
+    QCOMPARE(t->cursorPosition(), lineAt + 5000);
+    QCOMPARE(box.textCursor().position(), documentPosition(box, text.indexOf(u'0') + 5000));
+
+    // A selection across a join copies as the text it covers.
+    t->setSelection(0, lineAt + 4090, lineAt + 4100);
+    t->selection(0, &start, &end);
+    QCOMPARE(start, lineAt + 4090);
+    QCOMPARE(end, lineAt + 4100);
+    box.copy();
+    QCOMPARE(QGuiApplication::clipboard()->text(), user.mid(lineAt + 4090, 10));
+
+    // The first character after a join is found where it is drawn.
+    t->setCursorPosition(lineAt + 4096);
+    const QRect drawn = t->characterRect(lineAt + 4096);
+    QVERIFY(!drawn.isEmpty());
+    QCOMPARE(t->offsetAtPoint(drawn.center()), lineAt + 4096);
+}
+
+void TestLongLineBox::boundariesAsInTheUsersText_data()
+{
+    // The box holds `text` (CR LF line breaks); at each of `offsets` in it
+    // (LF line breaks), the text at, before and after is what Qt reads in
+    // the user's text by `boundary`.
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("boundary");
+    QTest::addColumn<QList<int>>("offsets");
+
+    const QString line = repeated(QStringLiteral("0123456789"), 9604);
+    const QString aroundLine = QStringLiteral("top\r\n") + line + QStringLiteral("\r\n\r\nend");
+    // 4096 characters in, the join cuts a word (Abcd|e) and a sentence.
+    const QString words = repeated(QStringLiteral("Abcde fgh. "), 9604);
+    QTest::newRow("characters at a join")
+        << line << int(QAccessible::CharBoundary) << QList<int>{0, 4095, 4096, 4097, 9603, 9604};
+    QTest::newRow("words across a join")
+        << words << int(QAccessible::WordBoundary) << QList<int>{0, 4090, 4095, 4096, 4097, 9603};
+    QTest::newRow("a word of 9604 digits")
+        << line << int(QAccessible::WordBoundary) << QList<int>{0, 4096, 5000, 9603};
+    QTest::newRow("sentences across a join")
+        << words << int(QAccessible::SentenceBoundary) << QList<int>{0, 4095, 4096, 4100, 9603};
+    QTest::newRow("lines around a long line")
+        << aroundLine << int(QAccessible::LineBoundary)
+        << QList<int>{0, 3, 4, 4100, 9607, 9608, 9609, 9611, 9613};
+    QTest::newRow("paragraphs of a text that ends in a line break")
+        << QStringLiteral("top\r\n") + line + QStringLiteral("\r\n")
+        << int(QAccessible::ParagraphBoundary) << QList<int>{0, 4, 4100, 9608, 9609};
+}
+
+void TestLongLineBox::boundariesAsInTheUsersText()
+{
+    QFETCH(QString, text);
+    QFETCH(int, boundary);
+    QFETCH(QList<int>, offsets);
+
+    LongLineBox box;
+    Controls::setBoxText(&box, text);
+    const QAccessibleTextInterface *read =
+        QAccessible::queryAccessibleInterface(&box)->textInterface();
+    const PlainText user(withLf(text));
+    const auto type = QAccessible::TextBoundaryType(boundary);
+    using Reading = QString (QAccessibleTextInterface::*)(int, QAccessible::TextBoundaryType, int *,
+                                                          int *) const;
+    const std::pair<const char *, Reading> sides[] = {
+        {"before", &QAccessibleTextInterface::textBeforeOffset},
+        {"at", &QAccessibleTextInterface::textAtOffset},
+        {"after", &QAccessibleTextInterface::textAfterOffset}};
+    for (const int offset : offsets) {
+        for (const auto &[side, reading] : sides) {
+            int start = -2;
+            int end = -2;
+            int userStart = -2;
+            int userEnd = -2;
+            const QString got = (read->*reading)(offset, type, &start, &end);
+            const QString wanted = (user.*reading)(offset, type, &userStart, &userEnd);
+            QVERIFY2(got == wanted && start == userStart && end == userEnd,
+                     qPrintable(QStringLiteral("%1 %2: [%3, %4) %5 where Qt reads [%6, %7) %8")
+                                    .arg(side)
+                                    .arg(offset)
+                                    .arg(start)
+                                    .arg(end)
+                                    .arg(got.left(20))
+                                    .arg(userStart)
+                                    .arg(userEnd)
+                                    .arg(wanted.left(20))));
+        }
+    }
+}
+
+void TestLongLineBox::editsThroughAccessibility_data()
+{
+    // The box holds `before` (CR LF line breaks); [from, to) of it (LF line
+    // breaks) is replaced with `put` through the editable text.
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<QString>("put");
+
+    const QString line = repeated(QStringLiteral("0123456789"), 9604);
+    const QString aroundLine = QStringLiteral("top\r\n") + line + QStringLiteral("\r\nend");
+    QTest::newRow("a long line into the middle of a long line") << line << 5000 << 5000 << line;
+    QTest::newRow("all of it, as a screen reader sets a box's text")
+        << aroundLine << 0 << int(withLf(aroundLine).size())
+        << QStringLiteral("new\r\n") + line + line;
+    QTest::newRow("across a join") << line << 4000 << 4200 << QString();
+}
+
+void TestLongLineBox::editsThroughAccessibility()
+{
+    QFETCH(QString, before);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(QString, put);
+
+    LongLineBox box;
+    Controls::setBoxText(&box, before);
+    QAccessibleInterface *read = QAccessible::queryAccessibleInterface(&box);
+    read->editableTextInterface()->replaceText(from, to, put);
+
+    const QString user = withLf(before);
+    const QString expected = user.left(from) + withLf(put) + user.mid(to);
+    QCOMPARE(read->textInterface()->characterCount(), expected.size());
+    QVERIFY(read->textInterface()->text(0, int(expected.size())) == expected);
+    QVERIFY(withLf(Controls::boxText(&box)) == expected);
+    for (QTextBlock b = box.document()->begin(); b.isValid(); b = b.next())
+        QVERIFY(b.length() - 1 <= 2 * SoftBreaks::kLongestBlock);
+    box.undo();
+    QVERIFY(Controls::boxText(&box) == before);
 }
 
 QTEST_MAIN(TestLongLineBox)

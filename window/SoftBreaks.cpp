@@ -119,6 +119,46 @@ bool SoftBreaks::contains(int position) const
     return std::binary_search(positions_.cbegin(), positions_.cend(), position);
 }
 
+int SoftBreaks::offsetOf(int position) const
+{
+    const auto before = std::lower_bound(positions_.cbegin(), positions_.cend(), position);
+    return position - int(before - positions_.cbegin());
+}
+
+int SoftBreaks::positionOf(int offset) const
+{
+    // The k-th join (from 0) stands at offset positions_[k] - k of the
+    // user's text, which grows with k: a screen reader asks at every move of
+    // the caret, and a line of megabytes has thousands of joins.
+    qsizetype low = 0;
+    qsizetype high = positions_.size();
+    while (low < high) {
+        const qsizetype k = low + (high - low) / 2;
+        if (positions_[k] - k < offset)
+            low = k + 1;
+        else
+            high = k;
+    }
+    return offset + int(low);
+}
+
+void SoftBreaks::leaveOut(QString &text, int from) const
+{
+    auto join = std::lower_bound(positions_.cbegin(), positions_.cend(), from);
+    const auto end = std::lower_bound(join, positions_.cend(), from + int(text.size()));
+    if (join == end)
+        return;
+    QChar *const d = text.data();
+    qsizetype to = *join - from;
+    for (; join != end; ++join) {
+        const qsizetype next = join + 1 == end ? text.size() : *(join + 1) - from;
+        const qsizetype piece = next - (*join - from) - 1;
+        std::memmove(d + to, d + (*join - from) + 1, size_t(piece) * sizeof(QChar));
+        to += piece;
+    }
+    text.truncate(to);
+}
+
 void SoftBreaks::onContentsChange(int position, int removed, int added)
 {
     const int end = position + removed;

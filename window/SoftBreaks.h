@@ -41,6 +41,16 @@ public:
 
     bool contains(int position) const;
 
+    // The user's text is the document's with the joins left out. The offset
+    // in it of the document's `position`, the same on either side of a join.
+    int offsetOf(int position) const;
+    // The document's position at `offset` of the user's text: where a join
+    // stands there, the position before it, at the end of its piece.
+    int positionOf(int offset) const;
+    qsizetype count() const { return positions_.size(); }
+    // Leaves the joins out of `text`, the document's text from `from` on.
+    void leaveOut(QString &text, int from) const;
+
 private:
     // Joins a change removed, by their offset from where it happened.
     struct Removed {

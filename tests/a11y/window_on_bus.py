@@ -1,7 +1,7 @@
 """Reads the window through the accessibility bus (AT-SPI), as a screen
 reader does: the statistics values are announced with their captions, the
-start button's name follows its caption, and a real check over a
-pseudo-terminal shows its figures there.
+start button's name follows its caption, a long line in the send box reads
+as one line, and a real check over a pseudo-terminal shows its figures there.
 
 Run by run_window_on_bus.sh inside a private D-Bus session and X display.
 Usage: window_on_bus.py PROGRAM
@@ -80,6 +80,26 @@ def set_text(node, text):
     node.queryEditableText().setTextContents(text)
 
 
+def read_long_line(box):
+    """A line longer than the box holds in one piece reads as it was set:
+    no line break where the pieces join, the caret where it was put."""
+    line = ("0123456789" * 961)[:9604]
+    set_text(box, line)
+    text = box.queryText()
+    wait_for("the long line in the send box", lambda: text.characterCount == len(line))
+    if text.getText(0, -1) != line:
+        fail("the send box reads back %r" % text.getText(0, -1)[4090:4110])
+    found = text.getTextAtOffset(5000, pyatspi.TEXT_BOUNDARY_LINE_START)
+    if (found[0], found[1], found[2]) != (line, 0, len(line)):
+        fail("the line at offset 5000 reads from %s to %s" % (found[1], found[2]))
+    text.setCaretOffset(5000)
+    wait_for("the caret at offset 5000", lambda: text.caretOffset == 5000)
+    print("ok: a line of %d characters reads as %d (characters 4090 to 4100: %r), "
+          "the line at 5000 from %d to %d, the caret at %d"
+          % (len(line), text.characterCount, text.getText(4090, 4100), found[1], found[2],
+             text.caretOffset), flush=True)
+
+
 def echo(master_fd, stop):
     """The far end of the cable: sends back whatever arrives."""
     while not stop.is_set():
@@ -131,6 +151,7 @@ def main():
         press(find(app, pyatspi.ROLE_PUSH_BUTTON, "オープン"))
         send_box = wait_for("the send box",
                             lambda: find(app, pyatspi.ROLE_TEXT, "送信テキスト"))
+        read_long_line(send_box)
         set_text(send_box, "ABC[13]")
         set_text(find(app, pyatspi.ROLE_TEXT, "インターバル"), "100")
         check = find(app, pyatspi.ROLE_CHECK_BOX, "通信フィードバックチェック")
