@@ -381,6 +381,20 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error)
     // stays open; only the first one counts.
     if (state_ != State::Open)
         return;
+    // QSerialPort tells a device that is gone the same way as a line that
+    // takes nothing just now (XOFF from the far end or a far end that reads
+    // nothing: its write got EAGAIN after the line had looked free) and as a
+    // wake-up for input that an earlier read already took (its read got
+    // nothing and it passes on whatever error the system gave last). Only
+    // the device itself can tell them apart.
+    if (!SerialTuning::deviceGone(nativeHandle(serial_.handle()))) {
+        // A failed read also stopped QSerialPort's watch for input, which
+        // readyRead() depends on; setting the buffer's size starts it again.
+        // What waits to be sent goes on as the line frees up.
+        serial_.setReadBufferSize(readBufferLimit_);
+        serial_.clearError();
+        return;
+    }
 
     state_ = State::Closed;
     // QSerialPort's text for this comes from a stale errno (a hung-up device

@@ -40,4 +40,15 @@ qint64 writeAvailable(qintptr handle, const char *bytes, qint64 size);
 // the far side and always has 0.
 qint64 queuedOutput(qintptr handle);
 
+// Whether the device behind the open port `handle` is gone or broken (an
+// adapter pulled out, the far side of a pseudo-terminal closed) rather than
+// merely holding the line or having nothing to read, as QSerialPort reports
+// all of these alike. On Unix a device that hung up says so to poll() and
+// refuses its settings, and a last system error of EIO, ENXIO, ENODEV or
+// EBADF counts too, so this is to be asked right after the failure, before
+// another system call; EAGAIN, EINTR and a read of nothing on a live device
+// are not a loss. On Windows, where a held line makes a write wait instead of
+// fail, every failure QSerialPort reports is the device's.
+bool deviceGone(qintptr handle);
+
 } // namespace SerialTuning

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -216,6 +217,24 @@ qint64 queuedOutput(qintptr handle)
     if (::ioctl(int(handle), TIOCOUTQ, &queued) == -1)
         return -1;
     return queued;
+}
+
+bool deviceGone(qintptr handle)
+{
+    const int lastError = errno; // before the calls below replace it
+    if (lastError == EIO || lastError == ENXIO || lastError == ENODEV || lastError == EBADF)
+        return true;
+    const int fd = int(handle);
+    pollfd entry{fd, POLLIN | POLLOUT, 0};
+    int ready;
+    do {
+        ready = ::poll(&entry, 1, 0);
+    } while (ready == -1 && errno == EINTR);
+    if (ready == -1 || (entry.revents & (POLLERR | POLLHUP | POLLNVAL)))
+        return true;
+    // A terminal hung up under a descriptor answers no request on it.
+    struct termios tio {};
+    return ::tcgetattr(fd, &tio) == -1;
 }
 
 } // namespace SerialTuning

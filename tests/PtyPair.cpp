@@ -12,6 +12,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 // Event processing is sliced this thin so that a read returns soon after its
@@ -191,6 +194,66 @@ qsizetype PtyPair::pendingAtSlave() const
     if (::ioctl(slave_, FIONREAD, &pending) == -1)
         return -1;
     return pending;
+}
+
+bool PtyPair::waitUntilHeld(int timeoutMs) const
+{
+    if (slave_ < 0)
+        return false;
+    // A stopped line gives poll() nothing to wake up for, so it is looked at
+    // now and then until the far end's XOFF has gone through the kernel.
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (!waitFor(slave_, POLLOUT, 0))
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+bool PtyPair::waitUntilFree(int timeoutMs) const
+{
+    return slave_ >= 0 && waitFor(slave_, POLLOUT, timeoutMs);
+}
+
+qsizetype PtyPair::fillLine(char filler)
+{
+    if (slave_ < 0)
+        return -1;
+    // A descriptor of its own, so that the pair's blocking one stays as it is.
+    const int fd = ::open(QFile::encodeName(slavePath_).constData(),
+                          O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd == -1)
+        return -1;
+    const QByteArray bytes(4096, filler);
+    qsizetype written = 0;
+    for (;;) {
+        const ssize_t n = ::write(fd, bytes.constData(), size_t(bytes.size()));
+        if (n > 0) {
+            written += n;
+            continue;
+        }
+        if (n == -1 && errno == EINTR)
+            continue;
+        // The kernel may still be moving bytes to the far side's buffer,
+        // which makes room again.
+        if (n == -1 && errno == EAGAIN && waitFor(fd, POLLOUT, 0))
+            continue;
+        const bool full = n == -1 && errno == EAGAIN;
+        ::close(fd);
+        return full ? written : -1;
+    }
+}
+
+bool PtyPair::stopOutput()
+{
+    return slave_ >= 0 && ::tcflow(slave_, TCOOFF) == 0;
+}
+
+bool PtyPair::restartOutput()
+{
+    return slave_ >= 0 && ::tcflow(slave_, TCOON) == 0;
 }
 
 struct termios PtyPair::slaveTermios() const

@@ -46,6 +46,25 @@ public:
     // have arrived. 0 means the port has taken in everything sent so far.
     qsizetype pendingAtSlave() const;
 
+    // Waits, without running the event loop, until the program's side of the
+    // line takes no more output (flow control stopped it, or the line is
+    // full), or until it takes output again.
+    bool waitUntilHeld(int timeoutMs) const;
+    bool waitUntilFree(int timeoutMs) const;
+
+    // Fills the line from the program's side with `filler` bytes until it
+    // takes no more, as a far end that stops reading leaves it; returns how
+    // many bytes went in, -1 on failure. The far end then reads them before
+    // what the program wrote after this.
+    qsizetype fillLine(char filler);
+
+    // Stops the program's side from sending, and lets it send again, as
+    // CTS would a UART's transmitter: a pty has no modem lines, and its
+    // output suspended (tcflow) is what comes nearest. Neither XON nor any
+    // other byte from the far end restarts it.
+    bool stopOutput();
+    bool restartOutput();
+
     // The slave's current terminal settings, as the device holds them.
     struct termios slaveTermios() const;
 

@@ -8,6 +8,7 @@
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -53,6 +54,8 @@ private slots:
     void lossIsReportedOnceAndClosesThePort();
     void reopeningBeforeALossIsReportedDropsTheStaleReport();
     void destroyingAPortWithALossPendingIsHarmless();
+    void heldLineIsNotALoss_data();
+    void heldLineIsNotALoss();
 };
 
 namespace {
@@ -839,6 +842,151 @@ void QtSerialPortTest::destroyingAPortWithALossPendingIsHarmless()
     QVERIFY(!port->isOpen());
     port.reset();
     QTest::qWait(100);
+    QCOMPARE(lost.count(), 0);
+}
+
+void QtSerialPortTest::heldLineIsNotALoss_data()
+{
+    // How the line is held: "xoff", the far end sends XOFF to a port with
+    // XON/XOFF on; "stopped", the port's output is suspended, as CTS low
+    // would stop it (a pty has no modem lines); "full", the far end reads
+    // nothing until the pty is full. What happens while it is held: "polls",
+    // the program polls and sends for a while; "write", the line frees up
+    // and is held again between the event loop's wake-up and the port's
+    // write; "read", the event loop wakes up for input that a read of the
+    // program's has already taken.
+    QTest::addColumn<int>("handshaking");
+    QTest::addColumn<QString>("hold");
+    QTest::addColumn<QString>("moment");
+
+    QTest::newRow("XOFF held across polls") << 1 << "xoff"
+                                            << "polls";
+    QTest::newRow("XOFF between the wake-up and the write") << 1 << "xoff"
+                                                            << "write";
+    QTest::newRow("XOFF held, then a wake-up finding nothing to read") << 1 << "xoff"
+                                                                       << "read";
+    QTest::newRow("output stopped across polls, RTS/CTS") << 2 << "stopped"
+                                                          << "polls";
+    QTest::newRow("output stopped between the wake-up and the write, RTS/CTS") << 2 << "stopped"
+                                                                               << "write";
+    QTest::newRow("output stopped between the wake-up and the write, both flow controls")
+        << 3 << "stopped"
+        << "write";
+    QTest::newRow("far end reading nothing across polls") << 0 << "full"
+                                                          << "polls";
+    QTest::newRow("far end reading nothing, then a wake-up finding nothing to read") << 0 << "full"
+                                                                                     << "read";
+}
+
+void QtSerialPortTest::heldLineIsNotALoss()
+{
+    QFETCH(int, handshaking);
+    QFETCH(QString, hold);
+    QFETCH(QString, moment);
+
+    MappedPty mapped;
+    REQUIRE_PTY(mapped);
+    PtyPair &far = mapped.pty;
+    QtSerialPort port;
+    QVERIFY2(openPort(port, QStringLiteral("115200,N,8,1"), handshaking),
+             qPrintable(port.errorString()));
+    QSignalSpy lost(&port, &SerialPort::lost);
+    QSignalSpy arrived(&port, &SerialPort::readyRead);
+
+    constexpr char kFiller = '~';
+    auto farEndSends = [&far](const QByteArray &bytes) {
+        return ::write(far.masterFd(), bytes.constData(), size_t(bytes.size())) == bytes.size();
+    };
+    auto holdLine = [&] {
+        if (hold == u"xoff")
+            return farEndSends("\x13") && far.waitUntilHeld(kWaitMs);
+        if (hold == u"stopped")
+            return far.stopOutput() && far.waitUntilHeld(kWaitMs);
+        return far.fillLine(kFiller) >= 0;
+    };
+    // The far end's side of freeing the line; a full one it frees by reading.
+    auto freeLine = [&] {
+        if (hold == u"xoff")
+            return farEndSends("\x11");
+        return hold == u"stopped" ? far.restartOutput() : true;
+    };
+    // The check's way with the port: a look for input at each 50 ms poll.
+    QString received;
+    int polls = 0;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        received += port.input();
+        ++polls;
+    });
+    auto pollFor = [&](int count) {
+        const int until = polls + count;
+        poll.start(50);
+        const bool done = QTest::qWaitFor([&] { return polls >= until; }, kWaitMs);
+        poll.stop();
+        return done;
+    };
+
+    // A send while the line is held waits in the port.
+    QVERIFY(holdLine());
+    QByteArray sent = "first";
+    QCOMPARE(port.output(QString::fromLatin1(sent)), SerialPort::Output::Taken);
+
+    if (moment == u"polls") {
+        for (const char *text : {"second", "third"}) {
+            QVERIFY(pollFor(2));
+            QCOMPARE(port.output(QString::fromLatin1(text)), SerialPort::Output::Taken);
+            sent += text;
+        }
+    } else if (moment == u"write") {
+        // Freed with input waiting, both found by the event loop's next look;
+        // the input comes first, and the line is held again before the port
+        // writes.
+        QVERIFY(freeLine() && farEndSends("ping"));
+        QVERIFY(far.waitUntilDelivered(kWaitMs));
+        QVERIFY(far.waitUntilFree(kWaitMs));
+        bool heldAgain = false;
+        const auto connection = QObject::connect(&port, &SerialPort::readyRead, [&] {
+            if (!heldAgain)
+                heldAgain = holdLine();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(heldAgain, kWaitMs);
+        QObject::disconnect(connection);
+    } else {
+        // A look for input queued before the event loop's next look takes
+        // what that look woke up for.
+        QVERIFY(farEndSends("ping"));
+        QVERIFY(far.waitUntilDelivered(kWaitMs));
+        bool looked = false;
+        QMetaObject::invokeMethod(
+            &port,
+            [&] {
+                received += port.input();
+                looked = true;
+            },
+            Qt::QueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(looked, kWaitMs);
+    }
+    // Long enough for a loss report to have come.
+    QVERIFY(pollFor(3));
+    QCOMPARE(lost.count(), 0);
+    QVERIFY(port.isOpen());
+
+    // Freed, the line carries what waited, in order.
+    QVERIFY(freeLine());
+    QByteArray got;
+    const QDeadlineTimer deadline(kWaitMs);
+    while (got.size() - got.count(kFiller) < sent.size() && !deadline.hasExpired())
+        got += far.read(1, kWaitMs);
+    QCOMPARE(got.replace(kFiller, QByteArray()), sent);
+    QCOMPARE(port.output(QStringLiteral("after")), SerialPort::Output::Taken);
+    QCOMPARE(far.read(5, kWaitMs), QByteArray("after"));
+
+    // And the port still hears the line on its own.
+    arrived.clear();
+    QVERIFY(farEndSends("more"));
+    QVERIFY(arrived.wait(kWaitMs));
+    received += port.input();
+    QVERIFY2(received.endsWith(u"more"), qPrintable(received));
     QCOMPARE(lost.count(), 0);
 }
 
