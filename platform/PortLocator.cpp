@@ -1,7 +1,6 @@
 #include "PortLocator.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -23,21 +22,20 @@ QString realPathOf(const QString &device)
 // into the folder) from costing time or memory.
 constexpr qint64 kLongestEntryLine = 4096;
 
-// The entry's first line, or an empty string when the file cannot be read or
-// its first line is longer than any device path.
+// The entry's first line, or an empty string when it is no regular file,
+// cannot be read, or its first line is longer than any device path.
 QString firstLineOf(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> head = PortLocator::entryFileHead(path, kLongestEntryLine + 1);
+    if (!head)
         return {};
-    const QByteArray head = file.read(kLongestEntryLine + 1);
-    qsizetype end = head.indexOf('\n');
+    qsizetype end = head->indexOf('\n');
     if (end < 0) {
-        if (head.size() > kLongestEntryLine)
+        if (head->size() > kLongestEntryLine)
             return {};
-        end = head.size();
+        end = head->size();
     }
-    return QString::fromLocal8Bit(head.left(end)).trimmed();
+    return QString::fromLocal8Bit(head->left(end)).trimmed();
 }
 
 } // namespace
@@ -82,13 +80,16 @@ QString deviceFor(int number)
         const QString real = entry.canonicalFilePath();
         return real.isEmpty() ? entry.symLinkTarget() : real;
     }
-    if (entry.isFile()) {
-        // An entry that names nothing still overrides the system's port: the
-        // user took this number over, and guessing a device would be wrong.
-        const QString device = firstLineOf(entry.filePath());
-        return device.isEmpty() ? QString() : realPathOf(entryDevice(entry.path(), device));
-    }
-    return systemDeviceFor(number);
+    if (!entry.exists())
+        return systemDeviceFor(number);
+    // An entry that names nothing (empty, unreadable, a folder or a FIFO put
+    // there by mistake) still overrides the system's port: the user took this
+    // number over, and guessing a device would be wrong. Only a regular file
+    // is opened; a FIFO would keep the caller waiting for a writer.
+    if (!entry.isFile())
+        return {};
+    const QString device = firstLineOf(entry.filePath());
+    return device.isEmpty() ? QString() : realPathOf(entryDevice(entry.path(), device));
 }
 
 } // namespace PortLocator

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
+
+#include <optional>
 
 // Maps port numbers to devices. A per-user port folder
 // (<config>/commcheck/ports, <config> being XDG_CONFIG_HOME or ~/.config on
@@ -29,6 +32,11 @@ QString deviceFor(int number);
 // a relative path is taken from the port folder (on Windows a bare device
 // name such as COM3 stays as it is).
 QString entryDevice(const QString &portFolder, const QString &text);
+
+// The first `most` bytes of the entry file at `path`, or nothing when it is
+// not a regular file (a folder, a FIFO, a device) or cannot be read. Never
+// waits: a FIFO put in its place between a look and the open is not read.
+std::optional<QByteArray> entryFileHead(const QString &path, qint64 most);
 
 // The system's own device for `number`, ignoring the port folder.
 QString systemDeviceFor(int number);

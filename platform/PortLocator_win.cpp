@@ -1,9 +1,26 @@
 #include "PortLocator.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace PortLocator {
+
+std::optional<QByteArray> entryFileHead(const QString &path, qint64 most)
+{
+    // Windows keeps no FIFOs or devices among files; a folder is all there
+    // is to turn away.
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray head = file.read(most);
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return head;
+}
 
 QString entryDevice(const QString &portFolder, const QString &text)
 {

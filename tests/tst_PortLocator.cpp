@@ -7,7 +7,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // Which device a port number names: the port folder first, then the system.
 class PortLocatorTest : public QObject {
@@ -59,7 +65,9 @@ void PortLocatorTest::folderEntryNamesTheDevice_data()
 {
     // Paths are relative to a scratch folder; "device" is a file standing in
     // for the device, made by the test. Kinds: "link" (comN -> target),
-    // "file" (comN holds the target on its first line).
+    // "file" (comN holds the target on its first line), "folder" (comN is a
+    // folder), "fifo" (comN is a FIFO a writer holds open, with the target on
+    // its first line waiting in it).
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("expected"); // empty: the port names nothing
@@ -85,6 +93,14 @@ void PortLocatorTest::folderEntryNamesTheDevice_data()
     QTest::newRow("empty file") << "file"
                                 << ""
                                 << "";
+    // Put there by mistake: they name nothing, and the system's port of that
+    // number is not opened instead.
+    QTest::newRow("folder") << "folder"
+                            << ""
+                            << "";
+    QTest::newRow("FIFO, not read even with a line waiting in it") << "fifo"
+                                                                   << "device\n"
+                                                                   << "";
     // Read from a working folder where the same relative path names nothing.
     QTest::newRow("file naming the device relative to the port folder") << "relative"
                                                                         << "device"
@@ -117,11 +133,30 @@ void PortLocatorTest::folderEntryNamesTheDevice()
         targetPath = QDir(folder.path()).relativeFilePath(targetPath);
         QVERIFY(QDir::setCurrent(root + QStringLiteral("/by-id")));
     }
+    const QString entryPath = folder.path() + QStringLiteral("/com%1").arg(kNumber);
+    int fifoWriter = -1;
+    auto closeFifo = qScopeGuard([&] {
+        if (fifoWriter >= 0)
+            ::close(fifoWriter);
+    });
     if (kind == u"link") {
         QVERIFY(folder.map(kNumber, targetPath));
+    } else if (kind == u"folder") {
+        QVERIFY(QDir().mkpath(entryPath));
+    } else if (kind == u"fifo") {
+        QVERIFY(QDir().mkpath(folder.path()));
+        const QByteArray fifo = QFile::encodeName(entryPath);
+        QVERIFY2(::mkfifo(fifo.constData(), 0600) == 0, std::strerror(errno));
+        // Held open for writing, so that an open for reading would not wait
+        // and a read would find the line: a reader shows in the result
+        // instead of hanging the test.
+        fifoWriter = ::open(fifo.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY2(fifoWriter >= 0, std::strerror(errno));
+        const QByteArray line = QFile::encodeName(targetPath);
+        QCOMPARE(::write(fifoWriter, line.constData(), size_t(line.size())), ssize_t(line.size()));
     } else {
         QVERIFY(QDir().mkpath(folder.path()));
-        QFile entry(folder.path() + QStringLiteral("/com%1").arg(kNumber));
+        QFile entry(entryPath);
         QVERIFY(entry.open(QIODevice::WriteOnly));
         entry.write(targetPath.toLocal8Bit());
         entry.close();
@@ -129,6 +164,12 @@ void PortLocatorTest::folderEntryNamesTheDevice()
 
     const QString expectedPath = expected.isEmpty() ? QString() : root + u'/' + expected;
     QCOMPARE(PortLocator::deviceFor(kNumber), expectedPath);
+    if (fifoWriter >= 0) {
+        // Still waiting there: nobody read the FIFO.
+        QByteArray left(4096, '\0');
+        const ssize_t n = ::read(fifoWriter, left.data(), size_t(left.size()));
+        QCOMPARE(left.left(std::max<ssize_t>(n, 0)), QFile::encodeName(targetPath));
+    }
     // Other numbers keep the system's ports.
     QCOMPARE(PortLocator::deviceFor(kNumber + 1), PortLocator::systemDeviceFor(kNumber + 1));
 }
