@@ -1,4 +1,5 @@
 #include "CliProgram.h"
+#include "PortLocator.h"
 
 #include <QCoreApplication>
 
@@ -6,6 +7,7 @@
 
 int main(int argc, char *argv[])
 {
+    PortLocator::keepCommandLine(argc, argv);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("commcheck-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(COMMCHECK_VERSION));

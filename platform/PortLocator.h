@@ -33,6 +33,19 @@ QString deviceFor(int number);
 // name such as COM3 stays as it is).
 QString entryDevice(const QString &portFolder, const QString &text);
 
+// Keeps the program's arguments as the system gave them, before Qt reads
+// them as text and turns every byte that is not UTF-8 into U+FFFD: a device
+// path given with such bytes is opened as given. main() calls it first.
+void keepCommandLine(int argc, const char *const argv[]);
+
+// The device `path` names, given on the command line instead of a number:
+// links resolved to the real device, as for the port folder's entries; a
+// path to nothing is passed on as given, for the open to fail as missing.
+// A path with U+FFFD is looked up among the kept arguments for the bytes it
+// was given as. Empty, with the reason in `why`, when those bytes cannot be
+// told or the real device's name is not text the serial layer can open.
+QString deviceForPath(const QString &path, QString *why);
+
 // The first `most` bytes of the entry file at `path`, or nothing when it is
 // not a regular file (a folder, a FIFO, a device) or cannot be read. Never
 // waits: a FIFO put in its place between a look and the open is not read.

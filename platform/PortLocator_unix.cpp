@@ -6,11 +6,74 @@
 #include <QRegularExpression>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+QList<QByteArray> &keptArguments()
+{
+    static QList<QByteArray> arguments;
+    return arguments;
+}
+
+// The bytes `path` stands for. Qt reads a name from the system as UTF-8 and
+// each byte that is not becomes U+FFFD, so a path with one no longer says
+// which bytes it had; the command line it came from still does.
+std::optional<QByteArray> givenBytes(const QString &path)
+{
+    if (!path.contains(QChar::ReplacementCharacter))
+        return QFile::encodeName(path);
+    std::optional<QByteArray> given;
+    for (const QByteArray &argument : keptArguments()) {
+        if (QFile::decodeName(argument) != path)
+            continue;
+        if (given && *given != argument)
+            return std::nullopt;
+        given = argument;
+    }
+    return given;
+}
+
+} // namespace
+
 namespace PortLocator {
+
+void keepCommandLine(int argc, const char *const argv[])
+{
+    QList<QByteArray> &kept = keptArguments();
+    kept.clear();
+    for (int i = 0; i < argc; ++i)
+        kept << QByteArray(argv[i]);
+}
+
+QString deviceForPath(const QString &path, QString *why)
+{
+    const std::optional<QByteArray> bytes = givenBytes(path);
+    if (!bytes) {
+        *why = QStringLiteral("%1 cannot be opened: more than one argument reads as this name, "
+                              "differing in bytes that are not UTF-8")
+                   .arg(path);
+        return {};
+    }
+    char *real = ::realpath(bytes->constData(), nullptr);
+    if (!real) // nothing there (or no way to it): the open tells which
+        return path;
+    const QByteArray resolved(real);
+    std::free(real);
+    // QSerialPort takes the device's name as text and gives the system its
+    // UTF-8 form.
+    const QString device = QFile::decodeName(resolved);
+    if (QFile::encodeName(device) != resolved) {
+        *why = QStringLiteral("%1 cannot be opened: it is %2, whose name is not UTF-8; "
+                              "a link to it with a name that is can be opened")
+                   .arg(path, device);
+        return {};
+    }
+    return device;
+}
 
 std::optional<QByteArray> entryFileHead(const QString &path, qint64 most)
 {

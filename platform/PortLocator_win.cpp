@@ -7,6 +7,18 @@
 
 namespace PortLocator {
 
+void keepCommandLine(int, const char *const[])
+{
+    // Windows hands Qt the command line as UTF-16: nothing is lost there.
+}
+
+QString deviceForPath(const QString &path, QString *)
+{
+    // "COM3" is no file; a path to a link leads to the device behind it.
+    const QString real = QFileInfo(path).canonicalFilePath();
+    return real.isEmpty() ? path : real;
+}
+
 std::optional<QByteArray> entryFileHead(const QString &path, qint64 most)
 {
     // Windows keeps no FIFOs or devices among files; a folder is all there

@@ -5,7 +5,6 @@
 #include "SerialTuning.h"
 
 #include <QDeadlineTimer>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <limits>
@@ -89,14 +88,6 @@ QString openFailure(const QSerialPort &serial, const QString &device)
     }
 }
 
-// A device named by a link (/dev/serial/by-id/...) is opened and locked as
-// the device it leads to, like one found through the port folder.
-QString resolvedDevice(const QString &path)
-{
-    const QString real = QFileInfo(path).canonicalFilePath();
-    return real.isEmpty() ? path : real;
-}
-
 } // namespace
 
 QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent)
@@ -141,15 +132,18 @@ bool QtSerialPort::open()
     releaseDevice();
     decoder_.reset();
 
-    const QString device =
-        devicePath_.isEmpty() ? PortLocator::deviceFor(number_) : resolvedDevice(devicePath_);
+    // A device named by a link (/dev/serial/by-id/...) is opened and locked
+    // as the device it leads to, like one found through the port folder.
+    QString why;
+    const QString device = devicePath_.isEmpty() ? PortLocator::deviceFor(number_)
+                                                 : PortLocator::deviceForPath(devicePath_, &why);
     if (device.isEmpty()) {
-        error_ = QStringLiteral("port %1 names no device").arg(number_);
+        error_ =
+            devicePath_.isEmpty() ? QStringLiteral("port %1 names no device").arg(number_) : why;
         return false;
     }
     // Before QSerialPort opens it, which sets the line up at once: a device
     // another program holds keeps that program's settings.
-    QString why;
     if (!lock_.take(device, &why)) {
         error_ = why;
         return false;

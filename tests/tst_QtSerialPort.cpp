@@ -1,3 +1,4 @@
+#include "PortLocator.h"
 #include "PtyPort.h"
 #include "QtSerialPort.h"
 #include "ScratchFiles.h"
@@ -7,15 +8,19 @@
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <vector>
 
 // The real port against Linux pseudo-terminals: the port folder maps a port
 // number to a pty's slave, and the test plays the far end on its master.
@@ -28,6 +33,8 @@ private slots:
     void openRefusedByTheDeviceLeavesPortClosed();
     void openFailsWithoutADevice_data();
     void openFailsWithoutADevice();
+    void openTakesADevicePathAsGiven_data();
+    void openTakesADevicePathAsGiven();
     void openFailsOnABusyDeviceWithoutDisturbingTheHolder_data();
     void openFailsOnABusyDeviceWithoutDisturbingTheHolder();
     void openIsRefusedWhileAnotherProgramHoldsTheDevice_data();
@@ -238,6 +245,77 @@ void QtSerialPortTest::openFailsWithoutADevice()
     QVERIFY(!port.errorString().isEmpty());
     port.output(QStringLiteral("x"));
     QCOMPARE(port.input(), QString());
+}
+
+void QtSerialPortTest::openTakesADevicePathAsGiven_data()
+{
+    // The device is given as a link in a scratch folder, by name as the
+    // command line has it; "decoy" is the name of a second link, to another
+    // pty, and `decoyGiven` puts that name on the command line too.
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("decoy");
+    QTest::addColumn<bool>("decoyGiven");
+    QTest::addColumn<bool>("opens");
+
+    QTest::newRow("plain name") << QByteArray("port") << QByteArray() << false << true;
+    QTest::newRow("UTF-8 name") << QByteArray("\xe3\x83\x9d\xe3\x83\xbc\xe3\x83\x88")
+                                << QByteArray() << false << true;
+    QTest::newRow("name with a byte that is not UTF-8")
+        << QByteArray("port\xff") << QByteArray() << false << true;
+    // Both names read as "port" and U+FFFD once Qt has them.
+    QTest::newRow("a second link whose name reads alike")
+        << QByteArray("port\xff") << QByteArray("port\xfe") << false << true;
+    QTest::newRow("a second argument that reads alike")
+        << QByteArray("port\xff") << QByteArray("port\xfe") << true << false;
+}
+
+void QtSerialPortTest::openTakesADevicePathAsGiven()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, decoy);
+    QFETCH(bool, decoyGiven);
+    QFETCH(bool, opens);
+
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    PtyPair pty;
+    PtyPair other;
+    QVERIFY2(pty.isValid() && other.isValid(), qPrintable(pty.error() + other.error()));
+    const QByteArray folder = QFile::encodeName(scratch.path()) + '/';
+    const QByteArray link = folder + name;
+    const QByteArray decoyLink = decoy.isEmpty() ? QByteArray() : folder + decoy;
+    // QTemporaryDir removes by names read as text, which these may not be.
+    auto removeLinks = qScopeGuard([&] {
+        ::unlink(link.constData());
+        if (!decoyLink.isEmpty())
+            ::unlink(decoyLink.constData());
+    });
+    QVERIFY2(::symlink(QFile::encodeName(pty.slavePath()).constData(), link.constData()) == 0,
+             std::strerror(errno));
+    if (!decoyLink.isEmpty())
+        QVERIFY2(
+            ::symlink(QFile::encodeName(other.slavePath()).constData(), decoyLink.constData()) == 0,
+            std::strerror(errno));
+
+    // As commcheck-cli has them: main()'s bytes, and Qt's text of them.
+    std::vector<const char *> argv{"commcheck-cli", "check", link.constData(), "--text", "A"};
+    if (decoyGiven)
+        argv.insert(argv.end(), {"--log", decoyLink.constData()});
+    PortLocator::keepCommandLine(int(argv.size()), argv.data());
+    auto forgetArguments = qScopeGuard([] { PortLocator::keepCommandLine(0, nullptr); });
+
+    QtSerialPort port;
+    port.setDevice(QFile::decodeName(link));
+    QVERIFY(port.setSettings(QStringLiteral("9600,N,8,1")));
+    if (!opens) {
+        QVERIFY(!port.open());
+        QVERIFY2(port.errorString().contains(u"not UTF-8"), qPrintable(port.errorString()));
+        return;
+    }
+    QVERIFY2(port.open(), qPrintable(port.errorString()));
+    port.output(QStringLiteral("given"));
+    QCOMPARE(pty.readWithoutEventLoop(5, kWaitMs), QByteArray("given"));
+    QCOMPARE(other.readWithoutEventLoop(1, 100), QByteArray());
 }
 
 void QtSerialPortTest::openFailsOnABusyDeviceWithoutDisturbingTheHolder_data()
