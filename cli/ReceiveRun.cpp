@@ -14,17 +14,19 @@ ReceiveRun::ReceiveRun(const CliOptions &options, PortSession &session, std::FIL
         if (stopping_)
             return;
         portLost_ = true;
-        // What came before the loss is shown first, on its own line.
-        if (printed_)
-            Console::write(out_, QStringLiteral("\n"));
-        printed_ = false;
-        Console::write(
-            err_, QStringLiteral("commcheck-cli: port %1 lost: %2\n").arg(options_.port, reason));
+        lostReason_ = reason;
         stop();
     });
     forTimer_.setSingleShot(true);
     forTimer_.setTimerType(Qt::PreciseTimer);
     connect(&forTimer_, &QTimer::timeout, this, &ReceiveRun::stop);
+    outputRetry_.setSingleShot(true);
+    connect(&outputRetry_, &QTimer::timeout, this, [this] {
+        writeWaiting();
+        // Caught up: what arrived meanwhile waited in the port.
+        if (waiting_.isEmpty())
+            printArrived();
+    });
 }
 
 void ReceiveRun::start()
@@ -36,13 +38,31 @@ void ReceiveRun::start()
 
 void ReceiveRun::printArrived()
 {
-    if (stopping_)
+    // While the output is behind, what arrives is left in the port.
+    if (stopping_ || !waiting_.isEmpty())
         return;
     const QString arrived = session_.port().escapedInput();
     if (arrived.isEmpty())
         return;
-    Console::write(out_, arrived);
+    waiting_ = arrived.toUtf8();
     printed_ = true;
+    writeWaiting();
+}
+
+void ReceiveRun::writeWaiting()
+{
+    const qint64 written = Console::writeBytes(out_, waiting_, std::chrono::milliseconds(0));
+    if (written < 0) {
+        // Nobody reads any more (the reader of the pipe ended, the terminal
+        // hung up): nothing more can be shown.
+        outputGone_ = true;
+        waiting_.clear();
+        stop();
+        return;
+    }
+    waiting_.remove(0, written);
+    if (!waiting_.isEmpty())
+        outputRetry_.start(kOutputRetry);
 }
 
 void ReceiveRun::stop()
@@ -50,7 +70,13 @@ void ReceiveRun::stop()
     if (stopping_)
         return;
     // What already came in is still shown, then the port is left alone.
-    printArrived();
+    if (!outputGone_) {
+        const QString arrived = session_.port().escapedInput();
+        if (!arrived.isEmpty()) {
+            waiting_ += arrived.toUtf8();
+            printed_ = true;
+        }
+    }
     stopping_ = true;
     QMetaObject::invokeMethod(this, &ReceiveRun::finish, Qt::QueuedConnection);
 }
@@ -58,8 +84,13 @@ void ReceiveRun::stop()
 void ReceiveRun::finish()
 {
     forTimer_.stop();
+    outputRetry_.stop();
     session_.close();
-    if (printed_)
-        Console::write(out_, QStringLiteral("\n"));
+    if (printed_ && !outputGone_)
+        Console::writeBytes(out_, waiting_ + '\n', Console::kStallLimit);
+    if (portLost_)
+        Console::write(
+            err_,
+            QStringLiteral("commcheck-cli: port %1 lost: %2\n").arg(options_.port, lostReason_));
     emit finished(portLost_ ? ExitPortLost : ExitOk);
 }

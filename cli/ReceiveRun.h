@@ -2,9 +2,11 @@
 
 #include "CliOptions.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 
 class PortSession;
@@ -12,9 +14,17 @@ class PortSession;
 // `commcheck-cli receive`: prints what arrives on an open port as it comes,
 // control codes and double-byte characters in brackets as the window shows
 // them, for a given time or until asked to stop; a line break at the end.
+//
+// The output never holds the event loop: what the output does not take at
+// once waits here, and meanwhile what arrives waits in the port, as it would
+// for any slow reader of a pipe. At the end what still waits goes out as
+// long as the output keeps taking it (see Console::kStallLimit).
 class ReceiveRun : public QObject {
     Q_OBJECT
 public:
+    // How soon output that waits is offered again.
+    static constexpr std::chrono::milliseconds kOutputRetry{10};
+
     ReceiveRun(const CliOptions &options, PortSession &session, std::FILE *out, std::FILE *err,
                QObject *parent = nullptr);
 
@@ -26,6 +36,8 @@ signals:
 
 private:
     void printArrived();
+    // Hands on what waits for the output, as far as it takes it now.
+    void writeWaiting();
     void finish();
 
     const CliOptions &options_;
@@ -33,7 +45,11 @@ private:
     std::FILE *out_;
     std::FILE *err_;
     QTimer forTimer_;
+    QTimer outputRetry_;
+    QByteArray waiting_; // taken from the port, not yet taken by the output
+    QString lostReason_;
     bool printed_ = false;
     bool portLost_ = false;
+    bool outputGone_ = false;
     bool stopping_ = false;
 };

@@ -28,7 +28,11 @@ void StatusLine::draw()
 {
     // Spaces cover what is left of a longer line drawn before.
     const qsizetype cover = std::max<qsizetype>(0, drawnWidth_ - pending_.size());
-    Console::write(out_, u'\r' + pending_ + QString(cover, u' '));
+    // A terminal that takes nothing (held with Ctrl+S, a session gone quiet)
+    // gets what fits, the rest is dropped: the next redraw starts the line
+    // over, and the run must not wait on the screen.
+    Console::writeBytes(out_, (u'\r' + pending_ + QString(cover, u' ')).toUtf8(),
+                        std::chrono::milliseconds(0));
     drawnWidth_ = pending_.size();
     sinceDraw_.start();
 }

@@ -11,7 +11,8 @@
 // One line of live figures on a terminal, redrawn in place with a carriage
 // return. At most one redraw per kRedrawSpacing: a fast check would otherwise
 // spend its time writing to the terminal; the last text given is always
-// drawn. Not live (output to a file or a pipe): shows nothing.
+// drawn, as far as the terminal takes it without waiting. Not live (output to
+// a file or a pipe): shows nothing.
 class StatusLine : public QObject {
     Q_OBJECT
 public:

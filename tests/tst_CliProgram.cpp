@@ -11,13 +11,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
 
 // commcheck-cli as a shell runs it, on pseudo-terminals: what it prints, the
-// log it leaves and the code it exits with, for each way a run can end.
+// log it leaves and the code it exits with, for each way a run can end, also
+// when its output is not read.
 class CliProgramTest : public QObject {
     Q_OBJECT
 private slots:
@@ -36,8 +39,16 @@ enum class Action {
     InterruptAfterRows,
     KillAfterRows,
     CutAfterFirstProbe,
-    CutWhileSending, // once the far end has the first bytes
-    ReadSlowly,      // the far end reads a little at a time until the program ends
+    CutWhileSending,    // once the far end has the first bytes
+    ReadSlowly,         // the far end reads a little at a time until the program ends
+    TerminateOnceTaken, // the far end sends text; SIGTERM once the port has taken it
+};
+// How the program is started: where its standard output goes, and under
+// which terminal.
+enum class Start {
+    Captured,
+    OnTerminal,
+    IntoFullPipe, // a pipe already full, that nobody reads
 };
 
 // A text of `size` characters that shows bytes lost or out of order.
@@ -106,17 +117,42 @@ QString cliPath()
     return QStringLiteral(COMMCHECK_CLI_PATH);
 }
 
+// A pipe whose ends close with it.
+struct Pipe {
+    int ends[2] = {-1, -1};
+    ~Pipe()
+    {
+        for (int fd : ends) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+};
+
+// Fills `pipe` to the last byte with '-', and leaves its write end blocking,
+// as a shell hands a pipe on.
+bool fill(Pipe &pipe)
+{
+    if (::pipe2(pipe.ends, O_CLOEXEC | O_NONBLOCK) == -1)
+        return false;
+    const QByteArray page(4096, '-'); // whole pages: the last leaves no room
+    while (::write(pipe.ends[1], page.constData(), page.size()) == page.size()) {
+    }
+    return errno == EAGAIN && ::fcntl(pipe.ends[1], F_SETFL, O_WRONLY) == 0;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(FarEnd)
 Q_DECLARE_METATYPE(Action)
+Q_DECLARE_METATYPE(Start)
 
 void CliProgramTest::endsWithItsExitCode_data()
 {
     QTest::addColumn<QString>("arguments"); // %DEV: the far end's device, %LOG: a log file
     QTest::addColumn<FarEnd>("farEnd");
     QTest::addColumn<Action>("action");
-    QTest::addColumn<bool>("onTerminal"); // standard output a terminal
+    QTest::addColumn<Start>("start");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("stdoutMatches"); // a regular expression
     // Empty: nothing on standard error. %N stands for the number of bytes
@@ -132,13 +168,13 @@ void CliProgramTest::endsWithItsExitCode_data()
 
     QTest::newRow("echo, stopped by Ctrl+C")
         << "check %DEV --text ABC[13] --interval 20 --log %LOG" << FarEnd::Echo
-        << Action::InterruptAfterRows << false << 0
+        << Action::InterruptAfterRows << Start::Captured << 0
         << summary.arg(QStringLiteral("stopped by SIGINT"), QStringLiteral("[1-9]\\d*"),
                        QStringLiteral("0"))
         << QString() << QByteArray();
     QTest::newRow("echo, precise, on a terminal")
         << "check %DEV --text ABC[13] --interval 30 --count 10 --precise" << FarEnd::Echo
-        << Action::RunToEnd << true << 0
+        << Action::RunToEnd << Start::OnTerminal << 0
         << QStringLiteral("\rlast \\d+\\.\\d{3}  mean .*\r +\r") +
                summary
                    .arg(QStringLiteral("10 probes ended"), QStringLiteral("10"),
@@ -147,58 +183,65 @@ void CliProgramTest::endsWithItsExitCode_data()
         << QString() << QByteArray();
     QTest::newRow("killed mid-run, the log stays whole")
         << "check %DEV --text ABC[13] --interval 20 --log %LOG" << FarEnd::Echo
-        << Action::KillAfterRows << false << -1 << QString() << QString() << QByteArray();
+        << Action::KillAfterRows << Start::Captured << -1 << QString() << QString() << QByteArray();
+    QTest::newRow("echo, the summary into a full pipe nobody reads")
+        << "check %DEV --text ABC[13] --interval 20 --count 3" << FarEnd::Echo << Action::RunToEnd
+        << Start::IntoFullPipe << 0 << QStringLiteral("^-+$") << QString() << QByteArray();
     QTest::newRow("silent far end, timeout and count")
         << "check %DEV --text ABC[13] --interval 20 --timeout 100 --count 2 --log %LOG"
-        << FarEnd::Silent << Action::RunToEnd << false << 1
+        << FarEnd::Silent << Action::RunToEnd << Start::Captured << 1
         << QStringLiteral("^check of %DEV ended after \\S+: 2 probes ended\nprobes +2\ncount +0\n"
                           "errors +0\nlost +2\nlate +0\nunanswered +0\nmean +-\n")
         << QString() << QByteArray();
     QTest::newRow("port lost mid-run")
         << "check %DEV --text ABC[13] --interval 20" << FarEnd::Silent << Action::CutAfterFirstProbe
-        << false << 4 << QStringLiteral("^check of %DEV ended after \\S+: port lost\n")
+        << Start::Captured << 4 << QStringLiteral("^check of %DEV ended after \\S+: port lost\n")
         << QStringLiteral("commcheck-cli: port %DEV lost: ") << QByteArray();
     QTest::newRow("missing device")
-        << "check /nonexistent/ttyX --text A" << FarEnd::None << Action::RunToEnd << false << 3
-        << QStringLiteral("^$")
+        << "check /nonexistent/ttyX --text A" << FarEnd::None << Action::RunToEnd << Start::Captured
+        << 3 << QStringLiteral("^$")
         << QStringLiteral("commcheck-cli: cannot open port /nonexistent/ttyX: /nonexistent/ttyX "
                           "cannot be opened: No such file or directory\n")
         << QByteArray();
     QTest::newRow("log that cannot be written, refused before the port")
         << "check /nonexistent/ttyX --text A --log /nonexistent/dir/log.csv" << FarEnd::None
-        << Action::RunToEnd << false << 2 << QStringLiteral("^$")
+        << Action::RunToEnd << Start::Captured << 2 << QStringLiteral("^$")
         << QStringLiteral("commcheck-cli: cannot write the log /nonexistent/dir/log.csv: ") +
                QStringLiteral("No such file or directory") + usage
         << QByteArray();
-    QTest::newRow("bad usage")
-        << "check %DEV --text A --count 0" << FarEnd::Silent << Action::RunToEnd << false << 2
-        << QStringLiteral("^$")
-        << QStringLiteral("commcheck-cli: --count must be a whole number from 1 to 9223372036854775807, not \"0\"") +
-               usage
-        << QByteArray();
+    QTest::newRow("bad usage") << "check %DEV --text A --count 0" << FarEnd::Silent
+                               << Action::RunToEnd << Start::Captured << 2 << QStringLiteral("^$")
+                               << QStringLiteral("commcheck-cli: --count must be a whole number "
+                                                 "from 1 to 9223372036854775807, not \"0\"") +
+                                      usage
+                               << QByteArray();
     QTest::newRow("send") << "send %DEV --text [2]AB[13] --flow none" << FarEnd::Silent
-                          << Action::RunToEnd << false << 0 << QStringLiteral("^$") << QString()
+                          << Action::RunToEnd << Start::Captured << 0 << QStringLiteral("^$")
+                          << QString()
                           << QByteArray("\x02"
                                         "AB\r");
     const QString longText = countingText(50000);
     QTest::newRow("send to a far end that reads slowly, all of it")
         << "send %DEV --flow none --text " + longText << FarEnd::Silent << Action::ReadSlowly
-        << false << 0 << QStringLiteral("^$") << QString() << longText.toLatin1();
+        << Start::Captured << 0 << QStringLiteral("^$") << QString() << longText.toLatin1();
     // More than a pseudo-terminal holds; at this rate the program waits 2s375ms.
     const QString heldText = countingText(100000);
     QTest::newRow("send to a far end that reads nothing, the rest not sent")
         << "send %DEV --flow none --baud 4000000 --text " + heldText << FarEnd::Silent
-        << Action::RunToEnd << false << 1 << QStringLiteral("^$")
+        << Action::RunToEnd << Start::Captured << 1 << QStringLiteral("^$")
         << QStringLiteral("commcheck-cli: %N of 100000 bytes were not sent: the line did not take "
                           "them within 2s375ms\n")
         << heldText.toLatin1();
     QTest::newRow("send, port lost while the line is held")
         << "send %DEV --flow none --text " + heldText << FarEnd::Silent << Action::CutWhileSending
-        << false << 4 << QStringLiteral("^$") << QStringLiteral("commcheck-cli: port %DEV lost: ")
-        << QByteArray();
+        << Start::Captured << 4 << QStringLiteral("^$")
+        << QStringLiteral("commcheck-cli: port %DEV lost: ") << QByteArray();
     QTest::newRow("receive what waited, escaped")
-        << "receive %DEV --for 300ms" << FarEnd::Preloaded << Action::RunToEnd << false << 0
-        << QStringLiteral("^OK\\[13\\]\\[10\\]\\[-32096\\]\n$") << QString() << QByteArray();
+        << "receive %DEV --for 300ms" << FarEnd::Preloaded << Action::RunToEnd << Start::Captured
+        << 0 << QStringLiteral("^OK\\[13\\]\\[10\\]\\[-32096\\]\n$") << QString() << QByteArray();
+    QTest::newRow("receive into a full pipe nobody reads, stopped by SIGTERM")
+        << "receive %DEV --flow none" << FarEnd::Silent << Action::TerminateOnceTaken
+        << Start::IntoFullPipe << 0 << QStringLiteral("^-+$") << QString() << QByteArray();
 }
 
 void CliProgramTest::endsWithItsExitCode()
@@ -206,7 +249,7 @@ void CliProgramTest::endsWithItsExitCode()
     QFETCH(QString, arguments);
     QFETCH(FarEnd, farEnd);
     QFETCH(Action, action);
-    QFETCH(bool, onTerminal);
+    QFETCH(Start, start);
     QFETCH(int, exitCode);
     QFETCH(QString, stdoutMatches);
     QFETCH(QString, stderrHas);
@@ -236,18 +279,30 @@ void CliProgramTest::endsWithItsExitCode()
     stderrHas.replace(QStringLiteral("%DEV"), device);
 
     PtyPair terminal;
-    QProcess cli;
-    if (onTerminal) {
+    Pipe output;
+    if (start == Start::OnTerminal)
         QVERIFY2(terminal.isValid(), qPrintable(terminal.error()));
-        const QByteArray path = QFile::encodeName(terminal.slavePath());
-        cli.setChildProcessModifier([path] {
-            const int fd = ::open(path.constData(), O_WRONLY | O_NOCTTY);
-            if (fd >= 0)
+    if (start == Start::IntoFullPipe)
+        QVERIFY2(fill(output), std::strerror(errno));
+    const QByteArray terminalPath = QFile::encodeName(terminal.slavePath());
+    const int pipeEnd = output.ends[1];
+    QProcess cli;
+    cli.setChildProcessModifier([start, terminalPath, pipeEnd] {
+        switch (start) {
+        case Start::Captured:
+            break;
+        case Start::IntoFullPipe:
+            ::dup2(pipeEnd, STDOUT_FILENO);
+            break;
+        case Start::OnTerminal:
+            if (const int fd = ::open(terminalPath.constData(), O_WRONLY | O_NOCTTY); fd >= 0)
                 ::dup2(fd, STDOUT_FILENO);
-        });
-    }
+            break;
+        }
+    });
     cli.start(cliPath(), QProcess::splitCommand(arguments));
     QVERIFY2(cli.waitForStarted(kLimitMs), qPrintable(cli.errorString()));
+    const pid_t pid = pid_t(cli.processId());
 
     switch (action) {
     case Action::RunToEnd:
@@ -258,7 +313,7 @@ void CliProgramTest::endsWithItsExitCode()
         if (action == Action::KillAfterRows)
             cli.kill();
         else
-            ::kill(pid_t(cli.processId()), SIGINT);
+            ::kill(pid, SIGINT);
         break;
     case Action::CutAfterFirstProbe:
         QCOMPARE(pty->read(4, kLimitMs), QByteArray("ABC\r"));
@@ -267,6 +322,12 @@ void CliProgramTest::endsWithItsExitCode()
     case Action::CutWhileSending:
         QVERIFY(!pty->read(1, kLimitMs).isEmpty());
         pty->closeMaster();
+        break;
+    case Action::TerminateOnceTaken:
+        // Stuck writing it out, the program would leave the rest unread.
+        QVERIFY(pty->write(QByteArray(8192, 'x'), kLimitMs));
+        QTRY_VERIFY_WITH_TIMEOUT(pty->pendingAtSlave() == 0, kLimitMs);
+        ::kill(pid, SIGTERM);
         break;
     case Action::ReadSlowly: {
         // A few hundred bytes every few ms: far slower than the program
@@ -282,10 +343,20 @@ void CliProgramTest::endsWithItsExitCode()
         break;
     }
     }
-    QVERIFY(cli.state() == QProcess::NotRunning || cli.waitForFinished(kLimitMs));
-    const QString out =
-        QString::fromUtf8(onTerminal ? terminal.readFor(100) : cli.readAllStandardOutput());
+    const bool ended = cli.state() == QProcess::NotRunning || cli.waitForFinished(kLimitMs);
     const QString err = QString::fromUtf8(cli.readAllStandardError());
+    QVERIFY2(ended, qPrintable(QStringLiteral("still running; on standard error: ") + err));
+    QByteArray written;
+    if (start == Start::OnTerminal) {
+        written = terminal.readFor(100);
+    } else if (start == Start::IntoFullPipe) {
+        char chunk[4096];
+        for (ssize_t n; (n = ::read(output.ends[0], chunk, sizeof chunk)) > 0;)
+            written.append(chunk, n);
+    } else {
+        written = cli.readAllStandardOutput();
+    }
+    const QString out = QString::fromUtf8(written);
 
     if (action == Action::KillAfterRows) {
         QCOMPARE(cli.exitStatus(), QProcess::CrashExit);
