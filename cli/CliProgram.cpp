@@ -77,7 +77,10 @@ int CliProgram::run(const QStringList &arguments)
     if (!options.logPath.isEmpty() && !log.open(options.logPath))
         return refuse(log.errorString());
 
-    StopSignals stops;
+    // send waits for the line outside the event loop, where a request to stop
+    // would go unheard: there it ends the program at once.
+    StopSignals stops(options.command == Command::Send ? StopSignals::Mode::AtOnce
+                                                       : StopSignals::Mode::InOrder);
     if (!stops.isValid())
         Console::write(err_, QStringLiteral("commcheck-cli: Ctrl+C will not print a summary: %1\n")
                                  .arg(stops.errorString()));

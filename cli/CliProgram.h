@@ -9,7 +9,8 @@ class PortSession;
 
 // commcheck-cli from its arguments to its exit code: reads the command line,
 // opens the log and then the port, runs the command on the event loop and
-// ends it on Ctrl+C or SIGTERM. Needs a QCoreApplication.
+// ends it on Ctrl+C, SIGTERM or SIGHUP (a second Ctrl+C or SIGTERM ends the
+// program at once). Needs a QCoreApplication.
 class CliProgram {
 public:
     CliProgram(std::FILE *out, std::FILE *err);

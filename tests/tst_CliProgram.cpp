@@ -17,10 +17,11 @@
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
+#include <utility>
 
 // commcheck-cli as a shell runs it, on pseudo-terminals: what it prints, the
-// log it leaves and the code it exits with, for each way a run can end, also
-// when its output is not read.
+// log it leaves and the code it exits with, for each way a run can end,
+// stopped by signals and written to output nobody reads.
 class CliProgramTest : public QObject {
     Q_OBJECT
 private slots:
@@ -37,18 +38,22 @@ enum class FarEnd { None, Echo, Silent, Preloaded };
 enum class Action {
     RunToEnd,
     InterruptAfterRows,
+    HangUpAfterRows,
     KillAfterRows,
+    StopTwiceAfterProbe, // SIGTERM, then SIGINT once the first is taken
     CutAfterFirstProbe,
-    CutWhileSending,    // once the far end has the first bytes
-    ReadSlowly,         // the far end reads a little at a time until the program ends
-    TerminateOnceTaken, // the far end sends text; SIGTERM once the port has taken it
+    CutWhileSending,       // once the far end has the first bytes
+    InterruptWhileSending, // likewise
+    ReadSlowly,            // the far end reads a little at a time until the program ends
+    TerminateOnceTaken,    // the far end sends text; SIGTERM once the port has taken it
 };
 // How the program is started: where its standard output goes, and under
 // which terminal.
 enum class Start {
     Captured,
     OnTerminal,
-    IntoFullPipe, // a pipe already full, that nobody reads
+    IntoFullPipe,   // a pipe already full, that nobody reads
+    IntoClosedPipe, // a pipe whose reader has gone
 };
 
 // A text of `size` characters that shows bytes lost or out of order.
@@ -117,6 +122,19 @@ QString cliPath()
     return QStringLiteral(COMMCHECK_CLI_PATH);
 }
 
+// Whether process `pid` has a handler of its own for signal `number`.
+bool catches(qint64 pid, int number)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (number - 1)) & 1;
+    }
+    return false;
+}
+
 // A pipe whose ends close with it.
 struct Pipe {
     int ends[2] = {-1, -1};
@@ -153,7 +171,7 @@ void CliProgramTest::endsWithItsExitCode_data()
     QTest::addColumn<FarEnd>("farEnd");
     QTest::addColumn<Action>("action");
     QTest::addColumn<Start>("start");
-    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("exitCode");          // negative: ended by that signal
     QTest::addColumn<QString>("stdoutMatches"); // a regular expression
     // Empty: nothing on standard error. %N stands for the number of bytes
     // the program says it did not send; the far end then gets the rest.
@@ -183,10 +201,25 @@ void CliProgramTest::endsWithItsExitCode_data()
         << QString() << QByteArray();
     QTest::newRow("killed mid-run, the log stays whole")
         << "check %DEV --text ABC[13] --interval 20 --log %LOG" << FarEnd::Echo
-        << Action::KillAfterRows << Start::Captured << -1 << QString() << QString() << QByteArray();
+        << Action::KillAfterRows << Start::Captured << -SIGKILL << QString() << QString()
+        << QByteArray();
+    QTest::newRow("echo, stopped by SIGHUP (the terminal gone)")
+        << "check %DEV --text ABC[13] --interval 20 --log %LOG" << FarEnd::Echo
+        << Action::HangUpAfterRows << Start::Captured << 0
+        << summary.arg(QStringLiteral("stopped by SIGHUP"), QStringLiteral("[1-9]\\d*"),
+                       QStringLiteral("0"))
+        << QString() << QByteArray();
     QTest::newRow("echo, the summary into a full pipe nobody reads")
         << "check %DEV --text ABC[13] --interval 20 --count 3" << FarEnd::Echo << Action::RunToEnd
         << Start::IntoFullPipe << 0 << QStringLiteral("^-+$") << QString() << QByteArray();
+    QTest::newRow("echo, the summary into a pipe whose reader has gone")
+        << "check %DEV --text ABC[13] --interval 20 --count 3" << FarEnd::Echo << Action::RunToEnd
+        << Start::IntoClosedPipe << 0 << QStringLiteral("^$") << QString() << QByteArray();
+    // The probe out is given 10 minutes to come back after the first request.
+    QTest::newRow("silent far end, a second request ends at once")
+        << "check %DEV --text ABC[13] --timeout 600000" << FarEnd::Silent
+        << Action::StopTwiceAfterProbe << Start::Captured << -SIGINT << QStringLiteral("^$")
+        << QString() << QByteArray();
     QTest::newRow("silent far end, timeout and count")
         << "check %DEV --text ABC[13] --interval 20 --timeout 100 --count 2 --log %LOG"
         << FarEnd::Silent << Action::RunToEnd << Start::Captured << 1
@@ -236,6 +269,11 @@ void CliProgramTest::endsWithItsExitCode_data()
         << "send %DEV --flow none --text " + heldText << FarEnd::Silent << Action::CutWhileSending
         << Start::Captured << 4 << QStringLiteral("^$")
         << QStringLiteral("commcheck-cli: port %DEV lost: ") << QByteArray();
+    // It would otherwise wait 158 s for the line.
+    QTest::newRow("send, Ctrl+C while the line is held ends it at once")
+        << "send %DEV --flow none --text " + heldText << FarEnd::Silent
+        << Action::InterruptWhileSending << Start::Captured << -SIGINT << QStringLiteral("^$")
+        << QString() << QByteArray();
     QTest::newRow("receive what waited, escaped")
         << "receive %DEV --for 300ms" << FarEnd::Preloaded << Action::RunToEnd << Start::Captured
         << 0 << QStringLiteral("^OK\\[13\\]\\[10\\]\\[-32096\\]\n$") << QString() << QByteArray();
@@ -284,14 +322,22 @@ void CliProgramTest::endsWithItsExitCode()
         QVERIFY2(terminal.isValid(), qPrintable(terminal.error()));
     if (start == Start::IntoFullPipe)
         QVERIFY2(fill(output), std::strerror(errno));
+    if (start == Start::IntoClosedPipe) {
+        QVERIFY2(::pipe2(output.ends, O_CLOEXEC) == 0, std::strerror(errno));
+        ::close(std::exchange(output.ends[0], -1));
+    }
     const QByteArray terminalPath = QFile::encodeName(terminal.slavePath());
     const int pipeEnd = output.ends[1];
     QProcess cli;
     cli.setChildProcessModifier([start, terminalPath, pipeEnd] {
+        // As an interactive shell starts a job, whatever started the test.
+        for (int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+            ::signal(number, SIG_DFL);
         switch (start) {
         case Start::Captured:
             break;
         case Start::IntoFullPipe:
+        case Start::IntoClosedPipe:
             ::dup2(pipeEnd, STDOUT_FILENO);
             break;
         case Start::OnTerminal:
@@ -308,20 +354,32 @@ void CliProgramTest::endsWithItsExitCode()
     case Action::RunToEnd:
         break;
     case Action::InterruptAfterRows:
+    case Action::HangUpAfterRows:
     case Action::KillAfterRows:
         QTRY_VERIFY_WITH_TIMEOUT(rowsIn(logPath) >= 3, kLimitMs);
         if (action == Action::KillAfterRows)
             cli.kill();
         else
-            ::kill(pid, SIGINT);
+            ::kill(pid, action == Action::HangUpAfterRows ? SIGHUP : SIGINT);
+        break;
+    case Action::StopTwiceAfterProbe:
+        QCOMPARE(pty->read(4, kLimitMs), QByteArray("ABC\r"));
+        ::kill(pid, SIGTERM);
+        // Two requests that wait together to be taken would count as one.
+        QTRY_VERIFY_WITH_TIMEOUT(!catches(pid, SIGTERM), kLimitMs);
+        ::kill(pid, SIGINT);
         break;
     case Action::CutAfterFirstProbe:
         QCOMPARE(pty->read(4, kLimitMs), QByteArray("ABC\r"));
         pty->closeMaster();
         break;
     case Action::CutWhileSending:
+    case Action::InterruptWhileSending:
         QVERIFY(!pty->read(1, kLimitMs).isEmpty());
-        pty->closeMaster();
+        if (action == Action::CutWhileSending)
+            pty->closeMaster();
+        else
+            ::kill(pid, SIGINT);
         break;
     case Action::TerminateOnceTaken:
         // Stuck writing it out, the program would leave the rest unread.
@@ -349,22 +407,27 @@ void CliProgramTest::endsWithItsExitCode()
     QByteArray written;
     if (start == Start::OnTerminal) {
         written = terminal.readFor(100);
-    } else if (start == Start::IntoFullPipe) {
+    } else if (start == Start::IntoFullPipe || start == Start::IntoClosedPipe) {
         char chunk[4096];
-        for (ssize_t n; (n = ::read(output.ends[0], chunk, sizeof chunk)) > 0;)
+        for (ssize_t n;
+             output.ends[0] >= 0 && (n = ::read(output.ends[0], chunk, sizeof chunk)) > 0;)
             written.append(chunk, n);
     } else {
         written = cli.readAllStandardOutput();
     }
     const QString out = QString::fromUtf8(written);
 
-    if (action == Action::KillAfterRows) {
+    if (exitCode < 0) {
         QCOMPARE(cli.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(cli.exitCode(), -exitCode);
+    } else {
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli.exitCode(), exitCode);
+    }
+    if (action == Action::KillAfterRows) {
         QVERIFY(verifyCheckLog(logPath) >= 3);
         return;
     }
-    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(cli.exitCode(), exitCode);
     QVERIFY2(QRegularExpression(stdoutMatches).match(out).hasMatch(), qPrintable(out));
     qsizetype unsent = 0;
     if (stderrHas.contains(QStringLiteral("%N"))) {
@@ -387,7 +450,7 @@ void CliProgramTest::endsWithItsExitCode()
         QCOMPARE(arrived.size(), sent.size());
         QCOMPARE(arrived, sent);
     }
-    if (arguments.contains(logPath) && exitCode != 2) {
+    if (arguments.contains(logPath) && exitCode >= 0 && exitCode != 2) {
         // The summary counts what the log holds.
         const int ok = verifyCheckLog(logPath);
         const auto count = QRegularExpression(QStringLiteral("\ncount +(\\d+)\n")).match(out);
