@@ -9,6 +9,7 @@
 #include "DurationText.h"
 #include "ExitCode.h"
 #include "PlmMod1.h"
+#include "PortLocator.h"
 #include "PortSession.h"
 #include "QtSerialPort.h"
 #include "ReceiveRun.h"
@@ -85,10 +86,22 @@ int CliProgram::run(const QStringList &arguments)
         Console::write(err_, QStringLiteral("commcheck-cli: Ctrl+C will not print a summary: %1\n")
                                  .arg(stops.errorString()));
 
+    const auto number = options.portNumber();
+    // Opening would change the settings of the terminal the shell reads its
+    // commands from, under it.
+    if (const QString device = number ? PortLocator::deviceFor(*number) : options.port;
+        !device.isEmpty() && Console::isBackgroundTerminal(device)) {
+        Console::write(err_,
+                       QStringLiteral("commcheck-cli: cannot open port %1: it is the terminal "
+                                      "this program runs in the background of; run it in "
+                                      "the foreground to check that terminal\n")
+                           .arg(options.port));
+        return ExitPortNotOpened;
+    }
+
     QtSerialPort port;
     PortSession session(port);
     const QString settings = options.line.toString();
-    const auto number = options.portNumber();
     const bool opened = number ? session.open(*number, settings, options.handshaking)
                                : session.openDevice(options.port, settings, options.handshaking);
     if (!opened) {

@@ -19,6 +19,12 @@ inline constexpr std::chrono::milliseconds kStallLimit{2000};
 // True when `stream` is a terminal (so a status line may be redrawn in place).
 bool isTerminal(std::FILE *stream);
 
+// True when `device` is the terminal this program was started from and the
+// program runs in its background (`&` in a shell): its settings are then the
+// shell's, and changing them would halt the program, or change them under
+// the shell.
+bool isBackgroundTerminal(const QString &device);
+
 // Writes as much of `bytes` as `stream` takes, going on while it takes some
 // and giving up once it has taken nothing for `stall` (at once for 0).
 // Returns how many bytes went, or -1 when the stream failed before any did

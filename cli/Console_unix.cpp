@@ -1,12 +1,18 @@
 #include "Console.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#if defined(TIOCGDEV)
+#include <sys/sysmacros.h>
+#endif
 
 namespace {
 
@@ -30,6 +36,37 @@ int terminalWriter(int fd)
     return writer;
 }
 
+// Whether `device` is the terminal `own` (the program's /dev/tty) stands for.
+bool isOwnTerminal(int own, const QString &device)
+{
+    const QByteArray path = QFile::encodeName(device);
+    struct stat target {};
+    if (::stat(path.constData(), &target) == -1 || !S_ISCHR(target.st_mode))
+        return false;
+    struct stat alias {};
+    if (::fstat(own, &alias) == 0 && alias.st_rdev == target.st_rdev)
+        return true; // /dev/tty itself
+#if defined(TIOCGDEV)
+    // The terminal's own device, compared without opening `device`: opening
+    // and closing a serial port would pulse its modem lines.
+    unsigned int number = 0;
+    if (::ioctl(own, TIOCGDEV, &number) == -1)
+        return false;
+    // The kernel's encoding, which keeps 20 bits of minor number.
+    const dev_t terminal =
+        makedev((number >> 8) & 0xfff, (number & 0xff) | ((number >> 12) & 0xfff00));
+    return target.st_rdev == terminal;
+#else
+    // Only the program's own terminal tells its foreground group.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd == -1)
+        return false;
+    const bool own = ::tcgetpgrp(fd) != -1;
+    ::close(fd);
+    return own;
+#endif
+}
+
 } // namespace
 
 namespace Console {
@@ -37,6 +74,18 @@ namespace Console {
 bool isTerminal(std::FILE *stream)
 {
     return ::isatty(::fileno(stream)) == 1;
+}
+
+bool isBackgroundTerminal(const QString &device)
+{
+    const int own = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (own == -1)
+        return false; // no terminal of its own
+    const pid_t foreground = ::tcgetpgrp(own);
+    const bool background =
+        foreground != -1 && foreground != ::getpgrp() && isOwnTerminal(own, device);
+    ::close(own);
+    return background;
 }
 
 qint64 writeBytes(std::FILE *stream, const QByteArray &bytes, std::chrono::milliseconds stall)

@@ -13,6 +13,11 @@ bool isTerminal(std::FILE *stream)
     return ::_isatty(::_fileno(stream)) != 0;
 }
 
+bool isBackgroundTerminal(const QString &)
+{
+    return false; // a console has no background to halt a program in
+}
+
 qint64 writeBytes(std::FILE *stream, const QByteArray &bytes, std::chrono::milliseconds stall)
 {
     const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));

@@ -13,7 +13,8 @@
 // ignore (nohup, a background job of a script) stays ignored.
 //
 // While it exists, output to a reader that has gone fails instead of killing
-// the program (SIGPIPE). One at a time in a program.
+// the program (SIGPIPE), and nothing the program does on its terminal from
+// the background stops it (SIGTTOU). One at a time in a program.
 class StopSignals : public QObject {
     Q_OBJECT
 public:

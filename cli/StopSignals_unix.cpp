@@ -17,8 +17,10 @@ namespace {
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr std::size_t kEndAtOnce = 2; // the first two: ended at once when repeated
 
-// A write to a reader that has gone fails instead.
-constexpr int kIgnoredSignals[] = {SIGPIPE};
+// A write to a reader that has gone fails instead, and output or terminal
+// settings from the background of the program's own terminal go ahead
+// instead of halting the program until someone brings it to the foreground.
+constexpr int kIgnoredSignals[] = {SIGPIPE, SIGTTOU};
 
 // The pipe's write end, for the handler; -1 while no StopSignals exists.
 volatile sig_atomic_t g_writeEnd = -1;

@@ -45,8 +45,9 @@ struct StopSignals::Private {
     QString error;
 };
 
-// A pipe nobody reads fails a write on Windows without a signal: only the
-// requests to stop are handled here.
+// A pipe nobody reads fails a write on Windows without a signal, and a
+// console has no background to stop a program in: only the requests to stop
+// are handled here.
 StopSignals::StopSignals(Mode mode, QObject *parent)
     : QObject(parent), d_(std::make_unique<Private>())
 {

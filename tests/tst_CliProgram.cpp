@@ -16,6 +16,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 #include <utility>
 
@@ -33,6 +35,10 @@ private slots:
 namespace {
 
 constexpr int kLimitMs = 30000;
+
+// What the child QProcess starts exits with when it could not lead a session
+// on a terminal.
+constexpr int kSetupFailed = 125;
 
 enum class FarEnd { None, Echo, Silent, Preloaded };
 enum class Action {
@@ -54,6 +60,9 @@ enum class Start {
     OnTerminal,
     IntoFullPipe,   // a pipe already full, that nobody reads
     IntoClosedPipe, // a pipe whose reader has gone
+    // A job in the background of its controlling terminal, writing to it,
+    // set as `stty tostop` sets it: output from the background halts a job.
+    InBackgroundOfTerminal,
 };
 
 // A text of `size` characters that shows bytes lost or out of order.
@@ -159,6 +168,32 @@ bool fill(Pipe &pipe)
     return errno == EAGAIN && ::fcntl(pipe.ends[1], F_SETFL, O_WRONLY) == 0;
 }
 
+// In the child QProcess starts: makes it the leader of a session of its own
+// whose controlling terminal is `terminal`, for a shell with job control to
+// take over. Calls only what is safe between fork and exec.
+void leadSessionOn(const char *terminal)
+{
+    if (::setsid() == -1)
+        ::_exit(kSetupFailed);
+    const int fd = ::open(terminal, O_RDWR);
+    if (fd == -1 || ::ioctl(fd, TIOCSCTTY, 0) == -1)
+        ::_exit(kSetupFailed);
+    ::close(fd);
+}
+
+// Sets TOSTOP on `terminal`, as `stty tostop` does.
+bool haltBackgroundOutput(const QByteArray &terminal)
+{
+    const int fd = ::open(terminal.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    struct termios settings {};
+    bool done = fd != -1 && ::tcgetattr(fd, &settings) == 0;
+    settings.c_lflag |= TOSTOP;
+    done = done && ::tcsetattr(fd, TCSANOW, &settings) == 0;
+    if (fd != -1)
+        ::close(fd);
+    return done;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(FarEnd)
@@ -230,6 +265,21 @@ void CliProgramTest::endsWithItsExitCode_data()
         << "check %DEV --text ABC[13] --interval 20" << FarEnd::Silent << Action::CutAfterFirstProbe
         << Start::Captured << 4 << QStringLiteral("^check of %DEV ended after \\S+: port lost\n")
         << QStringLiteral("commcheck-cli: port %DEV lost: ") << QByteArray();
+    QTest::newRow("its own terminal, from the background")
+        << "check /dev/tty --text A" << FarEnd::None << Action::RunToEnd
+        << Start::InBackgroundOfTerminal << 3 << QStringLiteral("^$")
+        << QStringLiteral("commcheck-cli: cannot open port /dev/tty: it is the terminal this "
+                          "program runs in the background of; run it in the foreground to check "
+                          "that terminal\n")
+        << QByteArray();
+    QTest::newRow("echo, from the background of its terminal")
+        << "check %DEV --text ABC[13] --interval 20 --count 3" << FarEnd::Echo << Action::RunToEnd
+        << Start::InBackgroundOfTerminal << 0
+        << QStringLiteral("^\r.*\r +\r") +
+               summary
+                   .arg(QStringLiteral("3 probes ended"), QStringLiteral("3"), QStringLiteral("0"))
+                   .mid(1)
+        << QString() << QByteArray();
     QTest::newRow("missing device")
         << "check /nonexistent/ttyX --text A" << FarEnd::None << Action::RunToEnd << Start::Captured
         << 3 << QStringLiteral("^$")
@@ -318,7 +368,7 @@ void CliProgramTest::endsWithItsExitCode()
 
     PtyPair terminal;
     Pipe output;
-    if (start == Start::OnTerminal)
+    if (start == Start::OnTerminal || start == Start::InBackgroundOfTerminal)
         QVERIFY2(terminal.isValid(), qPrintable(terminal.error()));
     if (start == Start::IntoFullPipe)
         QVERIFY2(fill(output), std::strerror(errno));
@@ -327,6 +377,8 @@ void CliProgramTest::endsWithItsExitCode()
         ::close(std::exchange(output.ends[0], -1));
     }
     const QByteArray terminalPath = QFile::encodeName(terminal.slavePath());
+    if (start == Start::InBackgroundOfTerminal)
+        QVERIFY2(haltBackgroundOutput(terminalPath), std::strerror(errno));
     const int pipeEnd = output.ends[1];
     QProcess cli;
     cli.setChildProcessModifier([start, terminalPath, pipeEnd] {
@@ -340,13 +392,25 @@ void CliProgramTest::endsWithItsExitCode()
         case Start::IntoClosedPipe:
             ::dup2(pipeEnd, STDOUT_FILENO);
             break;
+        case Start::InBackgroundOfTerminal:
+            leadSessionOn(terminalPath.constData());
+            [[fallthrough]];
         case Start::OnTerminal:
             if (const int fd = ::open(terminalPath.constData(), O_WRONLY | O_NOCTTY); fd >= 0)
                 ::dup2(fd, STDOUT_FILENO);
             break;
         }
     });
-    cli.start(cliPath(), QProcess::splitCommand(arguments));
+    if (start == Start::InBackgroundOfTerminal) {
+        // As an interactive shell runs `commcheck-cli ... &`: in a process
+        // group of its own, which is not the terminal's foreground group.
+        cli.start(QStringLiteral("/bin/sh"),
+                  QStringList{QStringLiteral("-mc"), QStringLiteral("\"$0\" \"$@\" & wait $!"),
+                              cliPath()} +
+                      QProcess::splitCommand(arguments));
+    } else {
+        cli.start(cliPath(), QProcess::splitCommand(arguments));
+    }
     QVERIFY2(cli.waitForStarted(kLimitMs), qPrintable(cli.errorString()));
     const pid_t pid = pid_t(cli.processId());
 
@@ -405,7 +469,7 @@ void CliProgramTest::endsWithItsExitCode()
     const QString err = QString::fromUtf8(cli.readAllStandardError());
     QVERIFY2(ended, qPrintable(QStringLiteral("still running; on standard error: ") + err));
     QByteArray written;
-    if (start == Start::OnTerminal) {
+    if (start == Start::OnTerminal || start == Start::InBackgroundOfTerminal) {
         written = terminal.readFor(100);
     } else if (start == Start::IntoFullPipe || start == Start::IntoClosedPipe) {
         char chunk[4096];
@@ -417,6 +481,8 @@ void CliProgramTest::endsWithItsExitCode()
     }
     const QString out = QString::fromUtf8(written);
 
+    if (start == Start::InBackgroundOfTerminal && cli.exitCode() == kSetupFailed)
+        QFAIL("no session could be led on a terminal for the shell: setsid or TIOCSCTTY failed");
     if (exitCode < 0) {
         QCOMPARE(cli.exitStatus(), QProcess::CrashExit);
         QCOMPARE(cli.exitCode(), -exitCode);
