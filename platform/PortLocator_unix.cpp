@@ -19,13 +19,16 @@ QList<QByteArray> &keptArguments()
     return arguments;
 }
 
-// The bytes `path` stands for. Qt reads a name from the system as UTF-8 and
-// each byte that is not becomes U+FFFD, so a path with one no longer says
-// which bytes it had; the command line it came from still does.
+// The bytes `path` stands for; nothing when arguments that differ read alike.
+// Qt reads a name from the system as UTF-8 and each byte that is not becomes
+// U+FFFD, so a path with one no longer says which bytes it had; the command
+// line it came from still does. A path from elsewhere, or a name holding
+// U+FFFD itself, is taken as it reads.
 std::optional<QByteArray> givenBytes(const QString &path)
 {
+    const QByteArray asRead = QFile::encodeName(path);
     if (!path.contains(QChar::ReplacementCharacter))
-        return QFile::encodeName(path);
+        return asRead;
     std::optional<QByteArray> given;
     for (const QByteArray &argument : keptArguments()) {
         if (QFile::decodeName(argument) != path)
@@ -34,7 +37,7 @@ std::optional<QByteArray> givenBytes(const QString &path)
             return std::nullopt;
         given = argument;
     }
-    return given;
+    return given.value_or(asRead);
 }
 
 } // namespace

@@ -250,28 +250,33 @@ void QtSerialPortTest::openFailsWithoutADevice()
 void QtSerialPortTest::openTakesADevicePathAsGiven_data()
 {
     // The device is given as a link in a scratch folder, by name as the
-    // command line has it; "decoy" is the name of a second link, to another
-    // pty, and `decoyGiven` puts that name on the command line too.
+    // command line has it (`given`: on the command line; otherwise only as
+    // text); "decoy" is the name of a second link, to another pty, and
+    // `decoyGiven` puts that name on the command line too.
     QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("given");
     QTest::addColumn<QByteArray>("decoy");
     QTest::addColumn<bool>("decoyGiven");
     QTest::addColumn<bool>("opens");
 
-    QTest::newRow("plain name") << QByteArray("port") << QByteArray() << false << true;
-    QTest::newRow("UTF-8 name") << QByteArray("\xe3\x83\x9d\xe3\x83\xbc\xe3\x83\x88")
+    QTest::newRow("plain name") << QByteArray("port") << true << QByteArray() << false << true;
+    QTest::newRow("UTF-8 name") << QByteArray("\xe3\x83\x9d\xe3\x83\xbc\xe3\x83\x88") << true
                                 << QByteArray() << false << true;
     QTest::newRow("name with a byte that is not UTF-8")
-        << QByteArray("port\xff") << QByteArray() << false << true;
+        << QByteArray("port\xff") << true << QByteArray() << false << true;
+    QTest::newRow("name holding U+FFFD itself, not from the command line")
+        << QByteArray("port\xef\xbf\xbd") << false << QByteArray() << false << true;
     // Both names read as "port" and U+FFFD once Qt has them.
     QTest::newRow("a second link whose name reads alike")
-        << QByteArray("port\xff") << QByteArray("port\xfe") << false << true;
+        << QByteArray("port\xff") << true << QByteArray("port\xfe") << false << true;
     QTest::newRow("a second argument that reads alike")
-        << QByteArray("port\xff") << QByteArray("port\xfe") << true << false;
+        << QByteArray("port\xff") << true << QByteArray("port\xfe") << true << false;
 }
 
 void QtSerialPortTest::openTakesADevicePathAsGiven()
 {
     QFETCH(QByteArray, name);
+    QFETCH(bool, given);
     QFETCH(QByteArray, decoy);
     QFETCH(bool, decoyGiven);
     QFETCH(bool, opens);
@@ -298,7 +303,9 @@ void QtSerialPortTest::openTakesADevicePathAsGiven()
             std::strerror(errno));
 
     // As commcheck-cli has them: main()'s bytes, and Qt's text of them.
-    std::vector<const char *> argv{"commcheck-cli", "check", link.constData(), "--text", "A"};
+    std::vector<const char *> argv{"commcheck-cli", "check", "--text", "A"};
+    if (given)
+        argv.push_back(link.constData());
     if (decoyGiven)
         argv.insert(argv.end(), {"--log", decoyLink.constData()});
     PortLocator::keepCommandLine(int(argv.size()), argv.data());
