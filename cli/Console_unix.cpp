@@ -61,9 +61,9 @@ bool isOwnTerminal(int own, const QString &device)
     const int fd = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd == -1)
         return false;
-    const bool own = ::tcgetpgrp(fd) != -1;
+    const bool answers = ::tcgetpgrp(fd) != -1;
     ::close(fd);
-    return own;
+    return answers;
 #endif
 }
 
