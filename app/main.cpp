@@ -55,13 +55,13 @@ int main(int argc, char *argv[])
     fonts.wait();
 
     PlatformServices services;
-    services.MSComm1 = std::make_unique<QtSerialPort>();
+    services.port = std::make_unique<QtSerialPort>();
     services.clock = std::make_unique<SteadyClock>();
-    services.Timer1 = std::make_unique<QtTimer>();
-    services.Timer2 = std::make_unique<QtTimer>();
+    services.probeTimer = std::make_unique<QtTimer>();
+    services.pollTimer = std::make_unique<QtTimer>();
     auto fileDialog = std::make_unique<QtFileDialog>();
     QtFileDialog &dialog = *fileDialog;
-    services.CommonDialog1 = std::move(fileDialog);
+    services.fileDialog = std::move(fileDialog);
 
     Form1 form(std::move(services));
     // The dialog opens over the window, which exists only now.

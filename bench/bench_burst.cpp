@@ -5,10 +5,10 @@
 // another control made just after it was answered.
 //
 //   bench_burst [bytes]      (default 4 MiB)
+#include "BracketCodes.h"
 #include "Cp932.h"
 #include "Cp932Decoder.h"
 #include "Cp932Sample.h"
-#include "PlmMod1.h"
 #include "PortFolder.h"
 #include "PostClick.h"
 #include "PtyPair.h"
@@ -101,7 +101,7 @@ int main(int argc, char *argv[])
     QCoreApplication::processEvents();
 
     const QByteArray burst = Cp932Sample::mixedBytes(size, 4);
-    const QString expected = PlmMod1::EscapeCodes(Cp932::decode(burst));
+    const QString expected = BracketCodes::EscapeCodes(Cp932::decode(burst));
     if (!deliver(far, watchFd, burst)) {
         std::fprintf(stderr, "bench_burst: the burst did not reach the port\n");
         return 1;
@@ -151,7 +151,7 @@ int main(int argc, char *argv[])
     clock.restart();
     Cp932Decoder decoder;
     QString converted = decoder.decodeEscaped(burst);
-    converted += PlmMod1::EscapeCodes(decoder.flush());
+    converted += BracketCodes::EscapeCodes(decoder.flush());
     const qint64 convertNs = clock.nsecsElapsed();
     Controls::setBoxText(station.c().receivedText, QString());
     QCoreApplication::processEvents();

@@ -8,11 +8,11 @@
 // takes the first touches of fresh pages out and leaves the conversion work.
 //
 //   bench_codec [--benchmark_... options]
+#include "BracketCodes.h"
 #include "Cp932.h"
 #include "Cp932Decoder.h"
 #include "Cp932Sample.h"
 #include "MedianReporter.h"
-#include "PlmMod1.h"
 #include "ReadingText.h"
 #include "Summary.h"
 
@@ -62,7 +62,7 @@ const QString &typedText()
 // The text the send button transmits for typedText(), as iconv takes it.
 const QByteArray &unescapedUtf16()
 {
-    static const QString text = PlmMod1::UnescapeCodes(typedText());
+    static const QString text = BracketCodes::UnescapeCodes(typedText());
     static const QByteArray bytes(reinterpret_cast<const char *>(text.utf16()),
                                   text.size() * qsizetype(sizeof(char16_t)));
     return bytes;
@@ -150,7 +150,7 @@ void BM_OursUnescapeEncode(benchmark::State &state)
     const QString &typed = typedText();
     const double faults = minorFaults();
     for (auto _ : state) {
-        const QByteArray sent = Cp932::encode(PlmMod1::UnescapeCodes(typed));
+        const QByteArray sent = Cp932::encode(BracketCodes::UnescapeCodes(typed));
         benchmark::DoNotOptimize(sent.constData());
     }
     countFaults(state, faults);
@@ -216,11 +216,11 @@ bool sameResults()
         same = false;
     }
     Cp932Decoder port;
-    if (port.decodeEscaped(bytes) != PlmMod1::EscapeCodes(ours)) {
+    if (port.decodeEscaped(bytes) != BracketCodes::EscapeCodes(ours)) {
         std::fprintf(stderr, "bench_codec: the receive path shows the sample differently\n");
         same = false;
     }
-    const QByteArray sent = Cp932::encode(PlmMod1::UnescapeCodes(typedText()));
+    const QByteArray sent = Cp932::encode(BracketCodes::UnescapeCodes(typedText()));
     const QByteArray &utf16 = unescapedUtf16();
     if (sent != iconvAll(encoder, utf16, utf16.size())) {
         std::fprintf(stderr, "bench_codec: the send text encodes differently with iconv\n");

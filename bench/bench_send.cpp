@@ -9,9 +9,9 @@
 // and the same for a plain text box of the same size, for reference.
 //
 //   bench_send [characters]      (default 10,000,000)
+#include "BracketCodes.h"
 #include "Cp932.h"
 #include "Cp932Sample.h"
-#include "PlmMod1.h"
 #include "PortFolder.h"
 #include "PostClick.h"
 #include "PtyPair.h"
@@ -99,7 +99,7 @@ Steps timeSteps(const QPlainTextEdit *box)
     const QString typed = Controls::boxText(box);
     steps.boxMs = double(clock.nsecsElapsed()) / 1e6;
     clock.restart();
-    const QString text = PlmMod1::UnescapeCodes(typed);
+    const QString text = BracketCodes::UnescapeCodes(typed);
     steps.unescapeMs = double(clock.nsecsElapsed()) / 1e6;
     clock.restart();
     steps.bytes = Cp932::encodedSize(text);

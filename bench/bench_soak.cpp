@@ -11,9 +11,9 @@
 // Prints a line per sample and a summary. Exits non-zero on any error, when
 // nothing got through, or when the resident memory at the end exceeds the
 // figure after the first minute by more than kGrowthLimitKb.
+#include "BracketCodes.h"
 #include "Cp932.h"
 #include "NullModemCable.h"
-#include "PlmMod1.h"
 #include "PortFolder.h"
 #include "PtyPair.h"
 #include "TestWindow.h"
@@ -251,7 +251,7 @@ int runPair(int minutes, int intervalMs)
 
     say("pair: %d min, probe every %d ms, text %s (%lld bytes)\n", minutes, intervalMs,
         qPrintable(kPairText),
-        static_cast<long long>(Cp932::encode(PlmMod1::UnescapeCodes(kPairText)).size()));
+        static_cast<long long>(Cp932::encode(BracketCodes::UnescapeCodes(kPairText)).size()));
 
     const auto &stats = checking.check().statistics().values;
     MemoryLog memory;
@@ -533,7 +533,7 @@ int runStray(int minutes, double bytesPerSecond)
     // noise stops (after an XON, in case the noise ended on an XOFF).
     runEventsFor(kSettle);
     line.readWithoutEventLoop(1 << 20, 0);
-    const QByteArray text = Cp932::encode(PlmMod1::UnescapeCodes(kStrayAnswerText));
+    const QByteArray text = Cp932::encode(BracketCodes::UnescapeCodes(kStrayAnswerText));
     line.write(QByteArray(1, '\x11') + text);
     const QByteArray answer = line.readFor(1000);
 

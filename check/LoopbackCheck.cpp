@@ -1,8 +1,8 @@
 #include "LoopbackCheck.h"
 
+#include "BracketCodes.h"
 #include "Clock.h"
 #include "Cp932.h"
-#include "PlmMod1.h"
 #include "SerialPort.h"
 #include "Timer.h"
 
@@ -69,8 +69,8 @@ const ExpectedText &LoopbackCheck::expected() const
     // Kept until the text changes: a pasted text of megabytes would cost tens
     // of milliseconds at every poll.
     if (!expected_)
-        expected_.emplace(
-            PlmMod1::EscapeCodes(Cp932::decode(Cp932::encode(PlmMod1::UnescapeCodes(sendText())))));
+        expected_.emplace(BracketCodes::EscapeCodes(
+            Cp932::decode(Cp932::encode(BracketCodes::UnescapeCodes(sendText())))));
     return *expected_;
 }
 
@@ -91,7 +91,7 @@ void LoopbackCheck::forgetReceived()
 
 void LoopbackCheck::sendOnce()
 {
-    if (port_.output(PlmMod1::UnescapeCodes(sendText())) == SerialPort::Output::Refused) {
+    if (port_.output(BracketCodes::UnescapeCodes(sendText())) == SerialPort::Output::Refused) {
         // Nothing went out, so nothing starts: the figures and the mode stay.
         emit sendRefused(false);
         return;
@@ -163,7 +163,7 @@ void LoopbackCheck::probe()
     if (mode_ != Mode::Feedback || waiting_)
         return;
     dropUnread();
-    const QString text = PlmMod1::UnescapeCodes(sendText());
+    const QString text = BracketCodes::UnescapeCodes(sendText());
     // Read before the bytes are handed over: a reply that comes back while
     // this thread is held up in the write is then never timed too short.
     const auto sentAt = clock_.now();
@@ -364,7 +364,7 @@ void LoopbackCheck::pollEcho()
         return;
     emit replyShown(rx);
     rxBuffer_.clear();
-    if (port_.output(PlmMod1::UnescapeCodes(sendText())) == SerialPort::Output::Refused)
+    if (port_.output(BracketCodes::UnescapeCodes(sendText())) == SerialPort::Output::Refused)
         emit sendRefused(true);
     else
         emit answered(rx);

@@ -1,6 +1,7 @@
 #include "CliProgram.h"
 
 #include "AnswerRun.h"
+#include "BracketCodes.h"
 #include "CheckRun.h"
 #include "CommandLine.h"
 #include "Console.h"
@@ -8,7 +9,6 @@
 #include "CsvLog.h"
 #include "DurationText.h"
 #include "ExitCode.h"
-#include "PlmMod1.h"
 #include "PortLocator.h"
 #include "PortSession.h"
 #include "QtSerialPort.h"
@@ -137,7 +137,7 @@ int CliProgram::run(const QStringList &arguments)
 int CliProgram::send(PortSession &session, const CliOptions &options)
 {
     SerialPort &port = session.port();
-    const QString text = PlmMod1::UnescapeCodes(options.text);
+    const QString text = BracketCodes::UnescapeCodes(options.text);
     if (port.output(text) != SerialPort::Output::Taken) {
         Console::write(err_, QStringLiteral("commcheck-cli: the port did not take the text\n"));
         session.close();

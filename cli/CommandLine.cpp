@@ -1,8 +1,8 @@
 #include "CommandLine.h"
 
+#include "BracketCodes.h"
 #include "Cp932.h"
 #include "DurationText.h"
-#include "PlmMod1.h"
 
 #include <limits>
 
@@ -279,7 +279,7 @@ QString CommandLine::parseValues(CliOptions &options) const
     auto isSet = [this](const char *name) { return parser_.isSet(option(QLatin1String(name))); };
 
     options.text = value("text");
-    if (kWithText.contains(options.command) && PlmMod1::UnescapeCodes(options.text).isEmpty())
+    if (kWithText.contains(options.command) && BracketCodes::UnescapeCodes(options.text).isEmpty())
         return options.text.isEmpty() ? QStringLiteral("--text must not be empty")
                                       : QStringLiteral("--text %1 gives nothing to send")
                                             .arg(quotedValue(options.text));

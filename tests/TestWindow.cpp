@@ -52,26 +52,26 @@ TestWindow::TestWindow(Platform platform, Settings settings)
     ChartLoader::setModuleFile(QStringLiteral(COMMCHECK_CHART_MODULE));
     PlatformServices services;
     if (platform == Real) {
-        services.MSComm1 = std::make_unique<QtSerialPort>();
+        services.port = std::make_unique<QtSerialPort>();
         services.clock = std::make_unique<SteadyClock>();
-        services.Timer1 = std::make_unique<QtTimer>();
-        services.Timer2 = std::make_unique<QtTimer>();
+        services.probeTimer = std::make_unique<QtTimer>();
+        services.pollTimer = std::make_unique<QtTimer>();
     } else {
         auto fakePort = std::make_unique<FakeSerialPort>();
         auto fakeClock = std::make_unique<FakeClock>();
-        auto fakeTimer1 = std::make_unique<FakeTimer>();
-        auto fakeTimer2 = std::make_unique<FakeTimer>();
+        auto fakeProbeTimer = std::make_unique<FakeTimer>();
+        auto fakePollTimer = std::make_unique<FakeTimer>();
         auto fakeDialog = std::make_unique<FakeFileDialog>();
         port = fakePort.get();
         clock = fakeClock.get();
-        timer1 = fakeTimer1.get();
-        timer2 = fakeTimer2.get();
+        probeTimer = fakeProbeTimer.get();
+        pollTimer = fakePollTimer.get();
         dialog = fakeDialog.get();
-        services.MSComm1 = std::move(fakePort);
+        services.port = std::move(fakePort);
         services.clock = std::move(fakeClock);
-        services.Timer1 = std::move(fakeTimer1);
-        services.Timer2 = std::move(fakeTimer2);
-        services.CommonDialog1 = std::move(fakeDialog);
+        services.probeTimer = std::move(fakeProbeTimer);
+        services.pollTimer = std::move(fakePollTimer);
+        services.fileDialog = std::move(fakeDialog);
     }
     form = std::make_unique<Form1>(std::move(services));
     form->load();

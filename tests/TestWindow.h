@@ -60,7 +60,7 @@ struct TestWindow {
     // The fakes behind the window; null on the real platform.
     FakeSerialPort *port = nullptr;
     FakeClock *clock = nullptr;
-    FakeTimer *timer1 = nullptr;
-    FakeTimer *timer2 = nullptr;
+    FakeTimer *probeTimer = nullptr;
+    FakeTimer *pollTimer = nullptr;
     FakeFileDialog *dialog = nullptr;
 };

@@ -86,10 +86,10 @@ bool startChecking(TestWindow &f)
 // One exchange: a probe, its echo after `delay`, the poll that finds it.
 void exchange(TestWindow &f, std::chrono::milliseconds delay)
 {
-    f.timer1->fire();
+    f.probeTimer->fire();
     f.clock->advance(delay);
     f.port->feed(kText.toLatin1());
-    f.timer2->fire();
+    f.pollTimer->fire();
 }
 
 } // namespace
@@ -186,9 +186,9 @@ void ChartWindowTest::showsTheRunSoFarAndFollowsIt()
     exchange(f, 20ms);
     QTRY_COMPARE_WITH_TIMEOUT(shown(ChartWindow::Min), QStringLiteral("20"), kWaitMs);
     QCOMPARE(shown(ChartWindow::Count), QStringLiteral("4"));
-    f.timer1->fire();
+    f.probeTimer->fire();
     f.port->feed("XYZ?");
-    f.timer2->fire();
+    f.pollTimer->fire();
     QTRY_COMPARE_WITH_TIMEOUT(shown(ChartWindow::Errors),
                               f.c().statisticsValues[Statistics::Errors]->text(), kWaitMs);
     QCOMPARE(shown(ChartWindow::Errors), QStringLiteral("1"));

@@ -1,6 +1,6 @@
+#include "BracketCodes.h"
 #include "Cp932.h"
 #include "Cp932Decoder.h"
-#include "PlmMod1.h"
 
 #include <QList>
 #include <QTest>
@@ -62,7 +62,7 @@ QString escapeInPieces(const QList<QByteArrayView> &pieces)
     QString shown;
     for (QByteArrayView piece : pieces)
         shown += decoder.decodeEscaped(piece);
-    return shown + PlmMod1::EscapeCodes(decoder.flush());
+    return shown + BracketCodes::EscapeCodes(decoder.flush());
 }
 
 #ifdef COMMCHECK_HAVE_ICONV
@@ -619,7 +619,7 @@ void TestCp932::roundTripsRandomSequences()
             singles << view.sliced(i, 1);
         if (decodeInPieces(singles) != text)
             QFAIL(qPrintable(hexBytes(bytes) + QStringLiteral(" decodes differently bytewise")));
-        const QString shown = PlmMod1::EscapeCodes(text);
+        const QString shown = BracketCodes::EscapeCodes(text);
         const qsizetype split = length(random) % (view.size() + 1);
         if (escapeInPieces({view}) != shown ||
             escapeInPieces({view.first(split), view.sliced(split)}) != shown ||

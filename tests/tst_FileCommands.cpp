@@ -766,10 +766,10 @@ void TestFileCommands::clickingTheButtonsRunsTheHandler()
 void TestFileCommands::windowWithoutADialogIgnoresTheButtons()
 {
     PlatformServices services;
-    services.MSComm1 = std::make_unique<FakeSerialPort>();
+    services.port = std::make_unique<FakeSerialPort>();
     services.clock = std::make_unique<FakeClock>();
-    services.Timer1 = std::make_unique<FakeTimer>();
-    services.Timer2 = std::make_unique<FakeTimer>();
+    services.probeTimer = std::make_unique<FakeTimer>();
+    services.pollTimer = std::make_unique<FakeTimer>();
     Form1 form(std::move(services));
     form.load();
     Controls::setBoxText(form.controls().sendText, kSendBefore);

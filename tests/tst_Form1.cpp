@@ -211,8 +211,8 @@ void TestForm1::checkColumnStartsIdle()
     QCOMPARE(f.c().startButton->text(), QStringLiteral("開始"));
     for (QLabel *label : f.c().statisticsValues)
         QCOMPARE(label->text(), QStringLiteral("Label4"));
-    QCOMPARE(f.timer1->interval(), 0);
-    QCOMPARE(f.timer2->interval(), 0);
+    QCOMPARE(f.probeTimer->interval(), 0);
+    QCOMPARE(f.pollTimer->interval(), 0);
 }
 
 void TestForm1::stateStartsEmpty()
@@ -481,11 +481,11 @@ QString checkSettingsOf(TestWindow &f)
     if (!f.open(1))
         return QStringLiteral("the port did not open");
     f.check(QStringLiteral("A[13]"), 1000);
-    f.timer1->fire();
+    f.probeTimer->fire();
     f.clock->advance(10ms);
     f.port->feed("A\r");
     f.clock->advance(40ms);
-    f.timer2->fire();
+    f.pollTimer->fire();
     const auto timeout = f.check().replyTimeout();
     return QStringLiteral("ticked %1, 時間 %2, timeout %3")
         .arg(precise->isChecked())
@@ -544,24 +544,24 @@ void TestForm1::silentFarEndCountsAsErrorsOnceATimeoutIsSet()
     const QLabel *errors = f.c().statisticsValues[Statistics::Errors];
     f.port->clearWritten();
 
-    QVERIFY(f.timer1->fire());
+    QVERIFY(f.probeTimer->fire());
     QCOMPARE(f.port->written(), QByteArray("ABC\r"));
     f.clock->advance(499ms);
-    QVERIFY(f.timer2->fire());
+    QVERIFY(f.pollTimer->fire());
     QVERIFY(f.check().waiting());
     QCOMPARE(errors->text(), QStringLiteral("Label4"));
 
     // Given up at the first poll past the timeout.
     f.clock->advance(2ms);
-    QVERIFY(f.timer2->fire());
+    QVERIFY(f.pollTimer->fire());
     QCOMPARE(errors->text(), QStringLiteral("1"));
-    QVERIFY(f.timer1->fire());
+    QVERIFY(f.probeTimer->fire());
     QCOMPARE(f.port->written(), QByteArray("ABC\rABC\r"));
 
     // The figures an exchange shows keep it counted.
     f.clock->advance(20ms);
     f.port->feed("ABC\r");
-    QVERIFY(f.timer2->fire());
+    QVERIFY(f.pollTimer->fire());
     QCOMPARE(f.c().statisticsValues[Statistics::Count]->text(), QStringLiteral("1"));
     QCOMPARE(errors->text(), QStringLiteral("1"));
 }

@@ -1,11 +1,11 @@
 // The loop-back check and the echo responder alone, on a fake port, fake
 // timers and a fake clock: every state change, the statistics, the reply
 // timeout and precise timing.
+#include "BracketCodes.h"
 #include "FakeClock.h"
 #include "FakeSerialPort.h"
 #include "FakeTimer.h"
 #include "LoopbackCheck.h"
-#include "PlmMod1.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -21,10 +21,10 @@ namespace {
 struct Station {
     FakeSerialPort port;
     FakeClock clock;
-    FakeTimer timer1; // probe timer
-    FakeTimer timer2; // poller
+    FakeTimer probeTimer; // probe timer
+    FakeTimer pollTimer;  // poller
     QString text;
-    LoopbackCheck check{port, clock, timer1, timer2};
+    LoopbackCheck check{port, clock, probeTimer, pollTimer};
     QString shown; // what the last replyShown carried
     QList<Exchange> exchanges;
 
@@ -61,10 +61,10 @@ struct Station {
     // One full exchange: probe, the echo arrives after `delay`, a poll finds it.
     void exchange(Clock::Duration delay, const QByteArray &echo)
     {
-        timer1.fire();
+        probeTimer.fire();
         clock.advance(delay);
         port.feed(echo);
-        timer2.fire();
+        pollTimer.fire();
     }
 };
 
@@ -72,9 +72,9 @@ struct Station {
 struct Answerer {
     FakeSerialPort port;
     FakeClock clock;
-    FakeTimer timer1;
-    FakeTimer timer2;
-    LoopbackCheck check{port, clock, timer1, timer2};
+    FakeTimer probeTimer;
+    FakeTimer pollTimer;
+    LoopbackCheck check{port, clock, probeTimer, pollTimer};
 
     explicit Answerer(const QString &text)
     {
@@ -147,13 +147,13 @@ void TestLoopbackCheck::startNeedsFeedbackModeAndAnInterval()
     QSignalSpy running(&s.check, &LoopbackCheck::runningChanged);
     s.startStop(interval); // idle: nothing at all
     QVERIFY(!s.check.running());
-    QCOMPARE(s.timer1.interval(), 0);
+    QCOMPARE(s.probeTimer.interval(), 0);
 
     s.send();
     s.startStop(interval);
     QCOMPARE(s.check.running(), starts);
-    QCOMPARE(s.timer1.interval(), starts ? *interval : 0);
-    QCOMPARE(s.timer2.interval(), 0);
+    QCOMPARE(s.probeTimer.interval(), starts ? *interval : 0);
+    QCOMPARE(s.pollTimer.interval(), 0);
     QCOMPARE(running.size(), starts ? 1 : 0);
 }
 
@@ -162,9 +162,9 @@ void TestLoopbackCheck::stopStopsBothTimersAndForgetsTheProbe()
     Station s;
     s.send();
     s.startStop();
-    s.timer1.fire();
+    s.probeTimer.fire();
     QVERIFY(s.check.waiting());
-    QCOMPARE(s.timer2.interval(), 50);
+    QCOMPARE(s.pollTimer.interval(), 50);
     s.clock.advance(70ms);
     const std::optional<Exchange> awaited = s.check.awaitedProbe();
     QVERIFY(awaited);
@@ -176,8 +176,8 @@ void TestLoopbackCheck::stopStopsBothTimersAndForgetsTheProbe()
     s.startStop(); // stop
     QCOMPARE(running.size(), 1);
     QCOMPARE(running.first().first().toBool(), false);
-    QCOMPARE(s.timer1.interval(), 0);
-    QCOMPARE(s.timer2.interval(), 0);
+    QCOMPARE(s.probeTimer.interval(), 0);
+    QCOMPARE(s.pollTimer.interval(), 0);
     QVERIFY(!s.check.waiting());
     QVERIFY(!s.check.awaitedProbe());
 }
@@ -189,19 +189,19 @@ void TestLoopbackCheck::probeSendsOnlyWhenEnabledOpenAndNotWaiting()
     s.startStop();
 
     s.check.setProbesEnabled(false);
-    s.timer1.fire();
+    s.probeTimer.fire();
     QCOMPARE(s.port.written(), QByteArray());
     QVERIFY(!s.check.waiting());
 
     s.check.setProbesEnabled(true);
-    s.timer1.fire();
+    s.probeTimer.fire();
     QCOMPARE(s.port.written(), QByteArray("AB\r"));
     QVERIFY(s.check.waiting());
-    QCOMPARE(s.timer2.interval(), 50);
+    QCOMPARE(s.pollTimer.interval(), 50);
 
     // While the probe is out, ticks send nothing.
-    s.timer1.fire();
-    s.timer1.fire();
+    s.probeTimer.fire();
+    s.probeTimer.fire();
     QCOMPARE(s.port.written(), QByteArray("AB\r"));
 }
 
@@ -210,17 +210,17 @@ void TestLoopbackCheck::probeWithPortClosedStopsThePoller()
     Station s;
     s.send();
     s.startStop();
-    s.timer1.fire();
-    QCOMPARE(s.timer2.interval(), 50);
+    s.probeTimer.fire();
+    QCOMPARE(s.pollTimer.interval(), 50);
     s.port.clearWritten();
 
     s.port.close();
-    s.timer1.fire();
-    QCOMPARE(s.timer2.interval(), 0);
+    s.probeTimer.fire();
+    QCOMPARE(s.pollTimer.interval(), 0);
     QVERIFY(!s.check.waiting());
-    QCOMPARE(s.timer1.interval(), 1000); // the probe timer keeps running
+    QCOMPARE(s.probeTimer.interval(), 1000); // the probe timer keeps running
     QVERIFY(s.check.running());
-    s.timer1.fire();
+    s.probeTimer.fire();
     QCOMPARE(s.port.written(), QByteArray());
 }
 
@@ -235,7 +235,7 @@ void TestLoopbackCheck::exchangeIsTimedAndShown()
     QCOMPARE(s.figures(), QStringList({"62.5", "62.5", "62.5", "62.5", "1", "0"}));
     QCOMPARE(shownStats.size(), 1);
     QVERIFY(!s.check.waiting());
-    QCOMPARE(s.timer2.interval(), 0);
+    QCOMPARE(s.pollTimer.interval(), 0);
     QCOMPARE(s.shown, QStringLiteral("AB[13]"));
     QVERIFY(s.check.received().isEmpty());
     QCOMPARE(s.exchanges.size(), 1);
@@ -244,7 +244,7 @@ void TestLoopbackCheck::exchangeIsTimedAndShown()
     QCOMPARE(s.exchanges[0].responseMs, 62.5);
 
     // The next tick sends again.
-    s.timer1.fire();
+    s.probeTimer.fire();
     QCOMPARE(s.port.written(), QByteArray("AB\rAB\r"));
 }
 
@@ -285,17 +285,17 @@ void TestLoopbackCheck::replyInTwoReadsIsJoined()
     Station s;
     s.send();
     s.startStop();
-    s.timer1.fire();
+    s.probeTimer.fire();
     s.clock.advance(50ms);
     s.port.feed("AB");
-    s.timer2.fire();
+    s.pollTimer.fire();
     QVERIFY(s.check.waiting());
     QCOMPARE(s.check.received(), QStringLiteral("AB"));
     QCOMPARE(s.stat(Statistics::Count), 0.0f);
 
     s.clock.advance(50ms);
     s.port.feed("\r");
-    s.timer2.fire();
+    s.pollTimer.fire();
     QVERIFY(!s.check.waiting());
     QCOMPARE(s.figures().first(), QStringLiteral("100"));
     // Only the read that completed the echo is shown.
@@ -327,15 +327,15 @@ void TestLoopbackCheck::wrongReplyCountsAnErrorEveryPoll()
     s.send();
     s.startStop();
     QSignalSpy errors(&s.check, &LoopbackCheck::errorCounted);
-    s.timer1.fire();
+    s.probeTimer.fire();
     s.port.feed(first);
-    s.timer2.fire();
+    s.pollTimer.fire();
     QCOMPARE(s.stat(Statistics::Errors), float(errorsAfterFirst));
     s.port.feed(second);
-    s.timer2.fire();
-    s.timer2.fire();
+    s.pollTimer.fire();
+    s.pollTimer.fire();
     QCOMPARE(s.stat(Statistics::Errors), float(errorsAfterFirst + 2));
-    QCOMPARE(s.check.received(), PlmMod1::EscapeCodes(QString::fromLatin1(first + second)));
+    QCOMPARE(s.check.received(), BracketCodes::EscapeCodes(QString::fromLatin1(first + second)));
     QVERIFY(s.check.waiting());
     // Each error is reported as it is counted; no exchange completed.
     QCOMPARE(errors.size(), errorsAfterFirst + 2);
@@ -347,9 +347,9 @@ void TestLoopbackCheck::emptyTextMatchesAtOnce()
     Station s(QString{});
     s.send();
     s.startStop();
-    s.timer1.fire();
+    s.probeTimer.fire();
     s.clock.advance(50ms);
-    s.timer2.fire();
+    s.pollTimer.fire();
     QVERIFY(!s.check.waiting());
     QCOMPARE(s.figures().first(), QStringLiteral("50"));
     QCOMPARE(s.stat(Statistics::Count), 1.0f);
@@ -359,29 +359,29 @@ void TestLoopbackCheck::echoStationAnswersEachArrival()
 {
     Answerer a(QStringLiteral("AB[13]"));
     QCOMPARE(a.check.mode(), LoopbackCheck::Mode::Echo);
-    QCOMPARE(a.timer2.interval(), 50);
+    QCOMPARE(a.pollTimer.interval(), 50);
     QVERIFY(!a.check.running());
     QSignalSpy shown(&a.check, &LoopbackCheck::replyShown);
 
-    a.timer2.fire(); // nothing yet
+    a.pollTimer.fire(); // nothing yet
     QCOMPARE(a.port.written(), QByteArray());
     a.port.feed("AB");
-    a.timer2.fire();
+    a.pollTimer.fire();
     QCOMPARE(a.port.written(), QByteArray());
     a.port.feed("\r");
-    a.timer2.fire();
+    a.pollTimer.fire();
     QCOMPARE(a.port.written(), QByteArray("AB\r"));
     QCOMPARE(shown.last().first().toString(), QStringLiteral("[13]"));
     QVERIFY(a.check.received().isEmpty());
 
     a.port.feed("AB\r");
-    a.timer2.fire();
+    a.pollTimer.fire();
     QCOMPARE(a.port.written(), QByteArray("AB\rAB\r"));
-    QCOMPARE(a.timer2.interval(), 50); // keeps polling
+    QCOMPARE(a.pollTimer.interval(), 50); // keeps polling
     // A second start only sets the same poll again.
     a.check.startStop(std::nullopt);
-    QCOMPARE(a.timer2.interval(), 50);
-    QCOMPARE(a.timer1.interval(), 0);
+    QCOMPARE(a.pollTimer.interval(), 50);
+    QCOMPARE(a.probeTimer.interval(), 0);
 }
 
 void TestLoopbackCheck::textsMatchTheirOwnEcho_data()
@@ -406,12 +406,12 @@ void TestLoopbackCheck::textsMatchTheirOwnEcho()
     Station s(typed);
     s.send();
     s.startStop();
-    s.timer1.fire();
+    s.probeTimer.fire();
     const QByteArray perfectEcho = s.port.written();
     QVERIFY(!perfectEcho.isEmpty());
     s.clock.advance(20ms);
     s.port.feed(perfectEcho);
-    s.timer2.fire();
+    s.pollTimer.fire();
     QVERIFY(!s.check.waiting());
     QCOMPARE(s.stat(Statistics::Count), 1.0f);
     QCOMPARE(s.stat(Statistics::Errors), 0.0f);
@@ -419,7 +419,7 @@ void TestLoopbackCheck::textsMatchTheirOwnEcho()
     // And an answering station answers it.
     Answerer echo(typed);
     echo.port.feed(perfectEcho);
-    echo.timer2.fire();
+    echo.pollTimer.fire();
     QCOMPARE(echo.port.written(), perfectEcho);
 }
 
@@ -428,20 +428,20 @@ void TestLoopbackCheck::stopWhileProbeOutstandingResumesOnRestart()
     Station s;
     s.send();
     s.startStop();
-    s.timer1.fire(); // probe out, half its echo back
+    s.probeTimer.fire(); // probe out, half its echo back
     s.port.feed("A");
-    s.timer2.fire();
+    s.pollTimer.fire();
     s.startStop(); // stop
     QVERIFY(s.check.received().isEmpty());
     s.startStop(); // start again
     QVERIFY(s.check.running());
     s.port.clearWritten();
-    s.timer1.fire();
+    s.probeTimer.fire();
     QCOMPARE(s.port.written(), QByteArray("AB\r"));
-    QCOMPARE(s.timer2.interval(), 50);
+    QCOMPARE(s.pollTimer.interval(), 50);
     // The half echo kept would make this one "AAB[13]".
     s.port.feed("AB\r");
-    s.timer2.fire();
+    s.pollTimer.fire();
     QCOMPARE(s.stat(Statistics::Count), 1.0f);
     QCOMPARE(s.stat(Statistics::Errors), 0.0f);
 }
@@ -451,19 +451,19 @@ void TestLoopbackCheck::closeReopenSendStartResumesProbing()
     Station s;
     s.send();
     s.startStop();
-    s.timer1.fire(); // probe out
+    s.probeTimer.fire(); // probe out
     s.port.close();
-    s.timer1.fire(); // finds the port closed
+    s.probeTimer.fire(); // finds the port closed
     s.port.open();
     s.check.portOpened();
     QCOMPARE(s.check.mode(), LoopbackCheck::Mode::Idle);
     s.send();
     s.startStop(); // still running: this stops
     s.startStop(); // and this starts
-    s.timer1.fire();
+    s.probeTimer.fire();
     QCOMPARE(s.port.written(), QByteArray("AB\r"));
     s.port.feed("AB\r");
-    s.timer2.fire();
+    s.pollTimer.fire();
     QCOMPARE(s.stat(Statistics::Count), 1.0f);
 }
 
@@ -494,7 +494,7 @@ void TestLoopbackCheck::zeroIntervalRunsButNeverProbes()
     s.send();
     s.startStop(0);
     QVERIFY(s.check.running());
-    QVERIFY(!s.timer1.fire());
+    QVERIFY(!s.probeTimer.fire());
     QCOMPARE(s.port.written(), QByteArray());
 }
 
@@ -503,13 +503,13 @@ void TestLoopbackCheck::pollLetsPendingEventsRunFirst()
     Station s;
     s.send();
     s.startStop();
-    s.timer1.fire();
+    s.probeTimer.fire();
     s.port.feed("AB\r");
     // A stop waiting in the event queue runs at the poll's start; the poll
     // then sees the stopped check and leaves the echo unread.
     QMetaObject::invokeMethod(
         &s.check, [&s] { s.startStop(); }, Qt::QueuedConnection);
-    s.timer2.fire();
+    s.pollTimer.fire();
     QVERIFY(!s.check.running());
     QCOMPARE(s.stat(Statistics::Count), 0.0f);
 }
@@ -536,11 +536,11 @@ void TestLoopbackCheck::echoStationSkipsNoiseBeforeTheText()
     QSignalSpy answered(&a.check, &LoopbackCheck::answered);
     a.port.feed(noise);
     if (apart)
-        a.timer2.fire();
+        a.pollTimer.fire();
     QVERIFY(a.check.received().size() < 6); // never more than can still match
     for (int i = 0; i < 5; ++i) {
         a.port.feed("AB\r");
-        a.timer2.fire();
+        a.pollTimer.fire();
     }
     QCOMPARE(answered.size(), 5);
     QCOMPARE(a.port.written(), QByteArray("AB\r").repeated(5));
@@ -563,9 +563,9 @@ void TestLoopbackCheck::freshStartClearsAStrayByte()
     Station s;
     s.send();
     s.startStop();
-    s.timer1.fire();
+    s.probeTimer.fire();
     s.port.feed("xAB\r");
-    s.timer2.fire();
+    s.pollTimer.fire();
     QVERIFY(s.check.waiting());
     QCOMPARE(s.stat(Statistics::Errors), 1.0f);
 
@@ -613,15 +613,15 @@ void TestLoopbackCheck::lateReplyIsGivenUp()
     s.check.setReplyTimeout(300ms);
     s.send();
     s.startStop(100);
-    s.timer1.fire();
+    s.probeTimer.fire();
     s.port.feed(arrived);
     s.clock.advance(250ms);
-    s.timer2.fire();
+    s.pollTimer.fire();
     QVERIFY(s.check.waiting()); // not yet late
     s.clock.advance(50ms);
-    s.timer2.fire();
+    s.pollTimer.fire();
     QVERIFY(!s.check.waiting());
-    QCOMPARE(s.timer2.interval(), 50); // still looking for the reply, to report it late
+    QCOMPARE(s.pollTimer.interval(), 50); // still looking for the reply, to report it late
     QVERIFY(s.check.received().isEmpty());
     QCOMPARE(s.exchanges.size(), 1);
     QCOMPARE(s.exchanges[0].outcome, outcome);
@@ -667,17 +667,17 @@ void TestLoopbackCheck::onlyWhatCameAfterAProbeMatchesIt()
     if (farEnd == u"send echo")
         s.port.feed("AB\r");
     s.startStop();
-    s.timer1.fire();
+    s.probeTimer.fire();
     const auto answerAt = farEnd == u"after give-up" ? 450ms : 300ms;
     for (auto t = 50ms; t <= 1000ms; t += 50ms) {
         s.clock.advance(50ms);
         if (t == answerAt || (farEnd == u"twice" && t == answerAt + 100ms))
             s.port.feed("AB\r");
-        s.timer2.fire();
+        s.pollTimer.fire();
     }
     QCOMPARE(s.exchanges.isEmpty() ? 0.0 : s.exchanges[0].responseMs,
              farEnd == u"after give-up" ? 300.0 : firstMs);
-    s.timer1.fire(); // the second probe, at 1000 ms
+    s.probeTimer.fire(); // the second probe, at 1000 ms
     QCOMPARE(late.size(), lateMs.size());
     for (qsizetype i = 0; i < late.size(); ++i) {
         QCOMPARE(late[i].outcome, Exchange::Outcome::Late);
@@ -686,7 +686,7 @@ void TestLoopbackCheck::onlyWhatCameAfterAProbeMatchesIt()
     }
     // Nothing that came before it completes the second probe.
     s.clock.advance(50ms);
-    s.timer2.fire();
+    s.pollTimer.fire();
     QVERIFY(s.check.waiting());
     QCOMPARE(s.stat(Statistics::Count), firstMs > 0 ? 1.0f : 0.0f);
     QCOMPARE(s.stat(Statistics::Errors), 0.0f);
@@ -708,7 +708,7 @@ void TestLoopbackCheck::preciseModeTimesTheEchoOnArrival()
     s.check.setCompletesOnArrival(completesOnArrival);
     s.send();
     s.startStop();
-    s.timer1.fire();
+    s.probeTimer.fire();
     s.clock.advance(3ms);
     s.port.feed("AB");
     QVERIFY(s.check.waiting());
@@ -716,25 +716,25 @@ void TestLoopbackCheck::preciseModeTimesTheEchoOnArrival()
     s.port.feed("\r"); // the last byte: timed now, not at the next poll
     QCOMPARE(s.check.waiting(), !completesOnArrival);
     s.clock.advance(46ms);
-    s.timer2.fire();
+    s.pollTimer.fire();
     QVERIFY(!s.check.waiting());
     QCOMPARE(s.exchanges.size(), 1);
     QCOMPARE(s.exchanges[0].responseMs, 4.0);
     QCOMPARE(s.shown, QStringLiteral("AB[13]"));
 
     // Noise arriving a byte at a time counts one error a poll, as without it.
-    s.timer1.fire();
+    s.probeTimer.fire();
     for (int i = 0; i < 5; ++i)
         s.port.feed("x");
     QCOMPARE(s.stat(Statistics::Errors), 0.0f);
-    s.timer2.fire();
+    s.pollTimer.fire();
     QCOMPARE(s.stat(Statistics::Errors), 1.0f);
 
     // Without it, arrival alone matches nothing.
     Station polled;
     polled.send();
     polled.startStop();
-    polled.timer1.fire();
+    polled.probeTimer.fire();
     polled.port.feed("AB\r");
     QVERIFY(polled.check.waiting());
 }
@@ -780,25 +780,25 @@ void TestLoopbackCheck::refusedProbeIsRetriedRefusedAnswerDropped()
     for (int tick = 0; tick < 3; ++tick) {
         if (echo) {
             s.port.feed("AB\r");
-            s.timer2.fire();
+            s.pollTimer.fire();
         } else {
-            s.timer1.fire();
+            s.probeTimer.fire();
         }
     }
     QCOMPARE(refused.size(), 3);
     QCOMPARE(refused.first().first().toBool(), true); // by a timer
     QVERIFY(!s.check.waiting());                      // no probe is out
-    QCOMPARE(s.timer2.interval(), echo ? 50 : 0);
+    QCOMPARE(s.pollTimer.interval(), echo ? 50 : 0);
     QCOMPARE(answered.size(), 0);
 
     // Once the port takes texts again, the next tick sends.
     s.port.setRefusing(false);
     if (echo) {
         s.port.feed("AB\r");
-        s.timer2.fire();
+        s.pollTimer.fire();
         QCOMPARE(answered.size(), 1);
     } else {
-        s.timer1.fire();
+        s.probeTimer.fire();
         QVERIFY(s.check.waiting());
     }
     QCOMPARE(s.port.written(), QByteArray("AB\r"));

@@ -168,8 +168,8 @@ void TestPortControl::sendTransmitsUnescapedTextAndEntersFeedbackMode()
     const std::array<float, 6> reset = {0, 0, 0, 99999, 0, 0};
     QCOMPARE(f.check().statistics().values, reset);
     QCOMPARE(f.check().waiting(), bool(0));
-    QCOMPARE(f.timer1->interval(), 0);
-    QCOMPARE(f.timer2->interval(), 0);
+    QCOMPARE(f.probeTimer->interval(), 0);
+    QCOMPARE(f.pollTimer->interval(), 0);
 
     // A line break typed in the box goes out as CR LF, Japanese as code page 932.
     f.port->clearWritten();
@@ -185,15 +185,15 @@ void TestPortControl::echoIsComparedWithTheSendBoxAsEdited()
     TestWindow f;
     f.form->controls().portButtons[Form1::Open]->click();
     f.check(QStringLiteral("AB[13]"), 1000);
-    QVERIFY(f.timer1->fire());
+    QVERIFY(f.probeTimer->fire());
     f.port->feed("AB\r");
-    QVERIFY(f.timer2->fire());
-    QVERIFY(f.timer1->fire());
+    QVERIFY(f.pollTimer->fire());
+    QVERIFY(f.probeTimer->fire());
     QVERIFY(f.check().waiting());
 
     Controls::setBoxText(f.c().sendText, QStringLiteral("XY[13]"));
     f.port->feed("XY\r");
-    QVERIFY(f.timer2->fire());
+    QVERIFY(f.pollTimer->fire());
     QCOMPARE(f.check().statistics()[Statistics::Count], 2.0f);
     QCOMPARE(f.check().statistics()[Statistics::Errors], 0.0f);
 }

@@ -8,7 +8,6 @@
 #include "LongLineBox.h"
 #include "LoopbackCheck.h"
 #include "NumberText.h"
-#include "PlmMod1.h"
 #include "PortHints.h"
 #include "PortLocator.h"
 #include "PortSession.h"
@@ -29,7 +28,6 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTextBlock>
 #include <QTextDocument>
 
 #include <algorithm>
@@ -166,8 +164,8 @@ Form1::Form1(PlatformServices services, QWidget *parent)
 
     bindEngine();
 
-    if (services_.CommonDialog1) {
-        fileCommands_ = std::make_unique<FileCommands>(controls_, *services_.CommonDialog1);
+    if (services_.fileDialog) {
+        fileCommands_ = std::make_unique<FileCommands>(controls_, *services_.fileDialog);
         for (int i = 0; i < static_cast<int>(controls_.fileButtons.size()); ++i)
             connect(controls_.fileButtons[i], &QPushButton::clicked, this,
                     [this, i] { fileCommands_->click(i); });
@@ -320,10 +318,10 @@ QString Form1::lostMessage(int portNumber)
 void Form1::bindEngine()
 {
     Controls &c = controls_;
-    SerialPort &port = *services_.MSComm1;
+    SerialPort &port = *services_.port;
     session_ = std::make_unique<PortSession>(port);
-    check_ = std::make_unique<LoopbackCheck>(port, *services_.clock, *services_.Timer1,
-                                             *services_.Timer2);
+    check_ = std::make_unique<LoopbackCheck>(port, *services_.clock, *services_.probeTimer,
+                                             *services_.pollTimer);
     // The send box is read afresh at every send and comparison.
     check_->setTextSource([box = c.sendText] { return Controls::boxText(box); });
     connect(c.sendText->document(), &QTextDocument::contentsChanged, check_.get(),
@@ -401,8 +399,8 @@ QString Form1::replyTimeoutActionText()
 void Form1::bindRecord()
 {
     record_ = std::make_unique<ExchangeRecord>();
-    if (services_.CommonDialog1)
-        recordCommands_ = std::make_unique<RecordCommands>(*record_, *services_.CommonDialog1);
+    if (services_.fileDialog)
+        recordCommands_ = std::make_unique<RecordCommands>(*record_, *services_.fileDialog);
     // Kept from the first exchange on, so that a chart opened late shows the
     // whole run; the chart itself works only while it is shown.
     auto changed = [this] {

@@ -25,12 +25,12 @@ struct Statistics;
 // The platform objects the window works through; the app passes the real
 // ones, tests pass fakes.
 struct PlatformServices {
-    std::unique_ptr<SerialPort> MSComm1;
+    std::unique_ptr<SerialPort> port;
     std::unique_ptr<Clock> clock;
-    std::unique_ptr<Timer> Timer1; // probe timer
-    std::unique_ptr<Timer> Timer2; // reply poller
+    std::unique_ptr<Timer> probeTimer;
+    std::unique_ptr<Timer> pollTimer; // polls for the reply
     // May be left out where files play no part: the file buttons then do nothing.
-    std::unique_ptr<FileDialog> CommonDialog1;
+    std::unique_ptr<FileDialog> fileDialog;
 };
 
 // The one window: builds the controls at their fixed places and binds them to
@@ -52,11 +52,11 @@ public:
     void load();
 
     Controls &controls() { return controls_; }
-    SerialPort &port() { return *services_.MSComm1; }
+    SerialPort &port() { return *services_.port; }
     PortSession &session() { return *session_; }
     LoopbackCheck &check() { return *check_; }
-    Timer &probeTimer() { return *services_.Timer1; }
-    Timer &pollTimer() { return *services_.Timer2; }
+    Timer &probeTimer() { return *services_.probeTimer; }
+    Timer &pollTimer() { return *services_.pollTimer; }
     // Only on a window given a file dialog.
     FileCommands &fileCommands() { return *fileCommands_; }
     // The current run's exchanges, kept whether or not the chart is open.

@@ -3,8 +3,8 @@
 // character-by-character escape and leaves no code below 32 unbracketed, and
 // unescaping what escaping produced gives back the text for single-byte
 // characters up to 128 other than "[".
+#include "BracketCodes.h"
 #include "Cp932.h"
-#include "PlmMod1.h"
 
 #include <cstdlib>
 
@@ -16,12 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (size_t i = 0; i + 1 < size; i += 2)
         text += QChar(char16_t(data[i] | (data[i + 1] << 8)));
 
-    const QString sent = PlmMod1::UnescapeCodes(text);
+    const QString sent = BracketCodes::UnescapeCodes(text);
     // Each character yields at most "ERR" and escapes need 3 characters.
     if (sent.size() > text.size())
         abort();
 
-    const QString shown = PlmMod1::EscapeCodes(text);
+    const QString shown = BracketCodes::EscapeCodes(text);
     // "[-32768]" is the longest an escaped character can become.
     if (shown.size() > 8 * text.size())
         abort();
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     bool plain = true;
     for (QChar c : text)
         plain = plain && c.unicode() <= 128 && c != u'[';
-    if (plain && PlmMod1::UnescapeCodes(shown) != text)
+    if (plain && BracketCodes::UnescapeCodes(shown) != text)
         abort();
     return 0;
 }

@@ -3,9 +3,9 @@
 // decoded text encodes back to bytes that decode to the same text again. The
 // received text made straight from the bytes, in the same pieces, is the
 // decoded text escaped.
+#include "BracketCodes.h"
 #include "Cp932.h"
 #include "Cp932Decoder.h"
-#include "PlmMod1.h"
 
 #include <cstdlib>
 
@@ -26,8 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         shown += port.decodeEscaped(piece);
     }
     pieces += decoder.flush();
-    shown += PlmMod1::EscapeCodes(port.flush());
-    if (pieces != whole || shown != PlmMod1::EscapeCodes(whole))
+    shown += BracketCodes::EscapeCodes(port.flush());
+    if (pieces != whole || shown != BracketCodes::EscapeCodes(whole))
         abort();
 
     // Every byte is kept: bytes come back as they were, except that a

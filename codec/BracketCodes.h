@@ -6,7 +6,7 @@
 // The bracket convention for control codes: in the send box any character may
 // be written as its decimal code in square brackets, and received text is
 // shown the same way. A character's code is its code page 932 value.
-namespace PlmMod1 {
+namespace BracketCodes {
 
 // Turns typed text into the text to transmit. Each "[n]" with n at most 128
 // becomes the character of code n; a larger n becomes "ERR". Non-digits inside
@@ -46,4 +46,4 @@ char16_t *EscapeCodesTo(QStringView text, char16_t *out);
 constexpr qsizetype kMostShownPerByte = 4; // "[13]"; "[-32096]" for two bytes
 char16_t *DecodeEscapeTo(QByteArrayView bytes, char16_t *out, bool *endsInLead = nullptr);
 
-} // namespace PlmMod1
+} // namespace BracketCodes

@@ -1,9 +1,9 @@
 #include "Cp932Decoder.h"
 
+#include "BracketCodes.h"
 #include "Cp932.h"
 #include "Cp932Table.h"
 #include "LargePages.h"
-#include "PlmMod1.h"
 #include "ReadingText.h"
 
 char16_t Cp932Decoder::takePending(QByteArrayView &bytes)
@@ -49,7 +49,7 @@ QString Cp932Decoder::decodeEscaped(QByteArrayView bytes)
     QString head;
     if (pending_ >= 0) {
         const char16_t unit = takePending(bytes);
-        head = PlmMod1::EscapeCodes(QString(QChar(unit)));
+        head = BracketCodes::EscapeCodes(QString(QChar(unit)));
     }
     bool endsInLead = false;
     QString text = ReadingText::decodeEscaped(head, bytes, &endsInLead);

@@ -1,13 +1,13 @@
 // The bracket codec: typed text to line text and received text to display.
-#include "PlmMod1.h"
+#include "BracketCodes.h"
 
 #include <QRandomGenerator>
 #include <QTest>
 
-using PlmMod1::EscapeCodes;
-using PlmMod1::UnescapeCodes;
+using BracketCodes::EscapeCodes;
+using BracketCodes::UnescapeCodes;
 
-class TestPlmMod1 : public QObject {
+class TestBracketCodes : public QObject {
     Q_OBJECT
 private slots:
     void unescape_data();
@@ -20,7 +20,7 @@ private slots:
     void longTextsAreProcessedWhole();
 };
 
-void TestPlmMod1::unescape_data()
+void TestBracketCodes::unescape_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("sent");
@@ -84,14 +84,14 @@ void TestPlmMod1::unescape_data()
                                                      << "A\r\nB";
 }
 
-void TestPlmMod1::unescape()
+void TestBracketCodes::unescape()
 {
     QFETCH(QString, typed);
     QFETCH(QString, sent);
     QCOMPARE(UnescapeCodes(typed), sent);
 }
 
-void TestPlmMod1::escape_data()
+void TestBracketCodes::escape_data()
 {
     QTest::addColumn<QString>("received");
     QTest::addColumn<QString>("shown");
@@ -134,7 +134,7 @@ void TestPlmMod1::escape_data()
                                                     << "[";
 }
 
-void TestPlmMod1::escape()
+void TestBracketCodes::escape()
 {
     QFETCH(QString, received);
     QFETCH(QString, shown);
@@ -143,7 +143,7 @@ void TestPlmMod1::escape()
 
 // Any text of single-byte characters 0..128 survives display and re-sending,
 // as long as it holds no "[" (which the display does not escape).
-void TestPlmMod1::escapeThenUnescapeGivesSingleByteTextBack()
+void TestBracketCodes::escapeThenUnescapeGivesSingleByteTextBack()
 {
     QRandomGenerator rng(932);
     for (int round = 0; round < 2000; ++round) {
@@ -163,7 +163,7 @@ void TestPlmMod1::escapeThenUnescapeGivesSingleByteTextBack()
     }
 }
 
-void TestPlmMod1::unescapeLeavesItsArgumentAlone()
+void TestBracketCodes::unescapeLeavesItsArgumentAlone()
 {
     const QString typed = QStringLiteral("AB[13]");
     const QString copy = typed;
@@ -175,7 +175,7 @@ void TestPlmMod1::unescapeLeavesItsArgumentAlone()
 // Long texts are handled in full, not cut or refused: beyond 32,766
 // characters, and results of megabytes (the escape measures its result
 // before writing it, so a miscount shows here as a cut or padded result).
-void TestPlmMod1::longTextsAreProcessedWhole_data()
+void TestBracketCodes::longTextsAreProcessedWhole_data()
 {
     QTest::addColumn<int>("repeats");
     // "AB[13][-32096]" is 14 units, 28 bytes.
@@ -183,7 +183,7 @@ void TestPlmMod1::longTextsAreProcessedWhole_data()
     QTest::newRow("result of 8 MiB") << 8 * 1024 * 1024 / 28;
 }
 
-void TestPlmMod1::longTextsAreProcessedWhole()
+void TestBracketCodes::longTextsAreProcessedWhole()
 {
     QFETCH(int, repeats);
     const QString typed = QStringLiteral("AB[13]").repeated(repeats);
@@ -198,5 +198,5 @@ void TestPlmMod1::longTextsAreProcessedWhole()
     QCOMPARE(shown, QStringLiteral("AB[13][-32096]").repeated(repeats));
 }
 
-QTEST_APPLESS_MAIN(TestPlmMod1)
-#include "tst_PlmMod1.moc"
+QTEST_APPLESS_MAIN(TestBracketCodes)
+#include "tst_BracketCodes.moc"

@@ -15,7 +15,7 @@ namespace ReadingText {
 QString escape(const QString &decoded);
 
 // `head`, already escaped, then code page 932 `bytes` escaped as they decode
-// (PlmMod1::DecodeEscapeTo). With `endsInLead`, a lead byte at the very end
+// (BracketCodes::DecodeEscapeTo). With `endsInLead`, a lead byte at the very end
 // is left out and *endsInLead says so.
 //   decodeEscaped(u"", "OK\r\n", nullptr) == u"OK[13][10]"
 QString decodeEscaped(QStringView head, QByteArrayView bytes, bool *endsInLead);

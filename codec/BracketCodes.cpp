@@ -1,4 +1,4 @@
-#include "PlmMod1.h"
+#include "BracketCodes.h"
 
 #include "Cp932.h"
 #include "Cp932Table.h"
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-namespace PlmMod1 {
+namespace BracketCodes {
 
 namespace {
 
@@ -312,4 +312,4 @@ char16_t *DecodeEscapeTo(QByteArrayView bytes, char16_t *out, bool *endsInLead)
     return dst;
 }
 
-} // namespace PlmMod1
+} // namespace BracketCodes

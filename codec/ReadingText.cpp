@@ -1,7 +1,7 @@
 #include "ReadingText.h"
 
+#include "BracketCodes.h"
 #include "LargePages.h"
-#include "PlmMod1.h"
 
 #include <algorithm>
 
@@ -12,7 +12,7 @@ namespace {
 // Room for `length` units and the slack described above, in large pages.
 QString withRoomFor(qsizetype length)
 {
-    QString out(length + length / 1000 + PlmMod1::kEscapeSpare, Qt::Uninitialized);
+    QString out(length + length / 1000 + BracketCodes::kEscapeSpare, Qt::Uninitialized);
     LargePages::prefer(out.data(), out.size() * qsizetype(sizeof(char16_t)));
     return out;
 }
@@ -23,10 +23,10 @@ QString escape(const QString &decoded)
 {
     if (decoded.isEmpty())
         return QString();
-    const qsizetype length = PlmMod1::EscapedLength(decoded);
+    const qsizetype length = BracketCodes::EscapedLength(decoded);
     QString out = withRoomFor(length);
     char16_t *const begin = reinterpret_cast<char16_t *>(out.data());
-    [[maybe_unused]] const char16_t *const end = PlmMod1::EscapeCodesTo(decoded, begin);
+    [[maybe_unused]] const char16_t *const end = BracketCodes::EscapeCodesTo(decoded, begin);
     Q_ASSERT(end == begin + length);
     out.truncate(length);
     return out;
@@ -36,13 +36,13 @@ QString decodeEscaped(QStringView head, QByteArrayView bytes, bool *endsInLead)
 {
     // Written in one pass into room for the longest it can be, then given
     // back what it does not use (a shrink in place, nothing copied).
-    QString out = withRoomFor(head.size() + bytes.size() * PlmMod1::kMostShownPerByte);
+    QString out = withRoomFor(head.size() + bytes.size() * BracketCodes::kMostShownPerByte);
     char16_t *const begin = reinterpret_cast<char16_t *>(out.data());
     char16_t *const afterHead = std::copy(head.utf16(), head.utf16() + head.size(), begin);
-    const qsizetype length = PlmMod1::DecodeEscapeTo(bytes, afterHead, endsInLead) - begin;
+    const qsizetype length = BracketCodes::DecodeEscapeTo(bytes, afterHead, endsInLead) - begin;
     if (length == 0)
         return QString();
-    out.truncate(length + length / 1000 + PlmMod1::kEscapeSpare);
+    out.truncate(length + length / 1000 + BracketCodes::kEscapeSpare);
     out.squeeze();
     out.truncate(length);
     return out;

@@ -9,7 +9,7 @@ class Cp932Decoder {
 public:
     // Decodes `bytes` after whatever is pending from the previous call.
     QString decode(QByteArrayView bytes);
-    // The same, as the received text shows it: PlmMod1::EscapeCodes of what
+    // The same, as the received text shows it: BracketCodes::EscapeCodes of what
     // decode() gives, made straight from the bytes.
     QString decodeEscaped(QByteArrayView bytes);
 
