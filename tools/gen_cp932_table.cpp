@@ -1,6 +1,6 @@
 // Writes cp932/Cp932Table.cpp, the double-byte half of our code page 932
 // table, from glibc's "CP932" iconv converter. The program itself runs only on
-// glibc; the table it writes is plain data, so the converter in platform/
+// glibc; the table it writes is plain data, so the converter in cp932/
 // works on every OS without iconv.
 //
 // Regenerate (from the source tree root, with a configured build folder):
@@ -10,7 +10,7 @@
 //   g++ -std=c++20 -O2 -Wall -Wextra -o gen_cp932_table tools/gen_cp932_table.cpp
 //   ./gen_cp932_table > cp932/Cp932Table.cpp
 //
-// The cell layout must stay in step with platform/Cp932Table.h.
+// The cell layout must stay in step with cp932/Cp932Table.h.
 
 #include <cerrno>
 #include <cstdio>
