@@ -13,7 +13,7 @@ PREFIX ?= /usr/local
 
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: all deps configure build run test test-plain test-sanitized fuzz-smoke bench clean format \
+.PHONY: all deps configure build run test test-plain test-sanitized fuzz-smoke bench soak clean format \
 	demo install package screenshots
 
 all: build
@@ -59,7 +59,7 @@ screenshots: configure
 test: test-plain test-sanitized fuzz-smoke
 
 test-plain: build
-	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -LE soak
 
 $(SAN_DIR)/build.ninja: deps
 	@cmake -S . -B $(SAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -70,7 +70,12 @@ test-sanitized: $(SAN_DIR)/build.ninja
 	@cd $(SAN_DIR) && \
 		ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-		ctest --output-on-failure -j $(JOBS)
+		ctest --output-on-failure -j $(JOBS) -LE soak
+
+# The memory-growth runs (ctest label "soak"), a few minutes: both modes of
+# bench_soak, on the plain build.
+soak: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -L soak
 
 fuzz-smoke: test-sanitized
 	@bash scripts/fuzz.sh $(SAN_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)

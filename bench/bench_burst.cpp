@@ -5,11 +5,11 @@
 // another control made just after it was answered.
 //
 //   bench_burst [bytes]      (default 4 MiB)
+#include "BenchStation.h"
 #include "BracketCodes.h"
 #include "Cp932.h"
 #include "Cp932Decoder.h"
 #include "Cp932Sample.h"
-#include "PortFolder.h"
 #include "PostClick.h"
 #include "PtyPair.h"
 #include "Summary.h"
@@ -69,17 +69,12 @@ bool deliver(PtyPair &far, int watchFd, const QByteArray &bytes)
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchStation::preferOffscreen();
     QApplication app(argc, argv);
     const qsizetype size = argc > 1 ? std::max<qsizetype>(1, atoll(argv[1])) : kDefaultBytes;
 
-    PortFolder folder;
-    PtyPair far;
-    if (!folder.isValid() || !far.isValid() || !folder.map(1, far.slavePath())) {
-        std::fprintf(stderr, "bench_burst: no pseudo-terminal: %s\n", qPrintable(far.error()));
-        return 1;
-    }
+    BenchStation bench("bench_burst", BenchStation::FarEnd::Played);
+    PtyPair &far = bench.far();
     // Opened before the program takes the device, to watch what it has not
     // read yet; never read from.
     const int watchFd = ::open(qPrintable(far.slavePath()), O_RDONLY | O_NOCTTY | O_NONBLOCK);
@@ -88,16 +83,12 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    TestWindow station(TestWindow::Real);
-    station.form->show();
+    TestWindow &station = bench.window();
     // No handshaking: with XOn/XOff (the window's default) the system keeps
     // the burst's DC1 and DC3 bytes for itself.
     station.c().lineSettings[4]->setCurrentIndex(0);
-    if (!station.open(1)) {
-        std::fprintf(stderr, "bench_burst: cannot open the port: %s\n",
-                     qPrintable(station.form->port().errorString()));
+    if (!bench.open(true))
         return 1;
-    }
     QCoreApplication::processEvents();
 
     const QByteArray burst = Cp932Sample::mixedBytes(size, 4);

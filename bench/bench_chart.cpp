@@ -10,9 +10,9 @@
 //     painted.
 //
 //   bench_chart [seconds]      (default 60 for each of the two checks)
+#include "BenchStation.h"
 #include "ChartPlots.h"
 #include "ChartWindow.h"
-#include "CheckingStation.h"
 #include "ExchangeRecord.h"
 #include "MainThreadUsage.h"
 #include "Summary.h"
@@ -46,12 +46,12 @@ using Usage = MainThreadUsage;
 // window open or not; false when the check could not run.
 bool checkingStation(QApplication &app, int seconds, bool chartOpen, Usage *usage)
 {
-    CheckingStation station("bench_chart");
+    BenchStation station("bench_chart", BenchStation::FarEnd::Echo);
     if (!station.open(true))
         return false;
     if (chartOpen)
         station.form().showChart();
-    if (!station.measure(app, seconds, kProbeIntervalMs, kText, usage))
+    if (!station.measureCheck(app, seconds, kProbeIntervalMs, kText, usage))
         return false;
     if (chartOpen && station.form().record().total() == 0) {
         std::fprintf(stderr, "bench_chart: the chart's record stayed empty\n");
@@ -133,8 +133,7 @@ bool timeOpening(QApplication &app, Form1 &form, double *wallMs, double *cpuMs)
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchStation::preferOffscreen();
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 60;
 

@@ -8,6 +8,7 @@
 //
 //   bench_cli <commcheck-cli> [runs]      (default 10 start-up runs)
 #include "NullModemCable.h"
+#include "Percentile.h"
 #include "PtyPair.h"
 #include "Summary.h"
 
@@ -18,7 +19,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -155,10 +155,10 @@ std::vector<double> checkTimes(const char *program, int count, bool precise, con
     return times;
 }
 
-double percentile(const std::vector<double> &sorted, double p)
+// The percentiles as both programs print them.
+double percentile(std::vector<double> times, double p)
 {
-    const auto rank = std::size_t(std::ceil(p * double(sorted.size()) / 100.0));
-    return sorted[std::max<std::size_t>(rank, 1) - 1];
+    return Percentile::exact(times, {&p, 1}).front();
 }
 
 } // namespace

@@ -13,12 +13,10 @@
 // virtual machines a timer wake-up alone costs a good part of the budget.
 //
 //   bench_idle [seconds]      (default 60 for each station)
-#include "CheckingStation.h"
+#include "BenchStation.h"
 #include "MainThreadUsage.h"
-#include "PortFolder.h"
 #include "PtyPair.h"
 #include "Summary.h"
-#include "TestWindow.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -56,20 +54,11 @@ Usage measureBareLoop(QApplication &app, int seconds, std::initializer_list<int>
 
 bool answeringStation(QApplication &app, int seconds, Usage *usage)
 {
-    PortFolder folder;
-    PtyPair far;
-    if (!folder.isValid() || !far.isValid() || !folder.map(1, far.slavePath())) {
-        std::fprintf(stderr, "bench_idle: no pseudo-terminal: %s\n", qPrintable(far.error()));
+    BenchStation station("bench_idle", BenchStation::FarEnd::Played);
+    if (!station.open(true))
         return false;
-    }
-    TestWindow station(TestWindow::Real);
-    station.form->show();
-    if (!station.open(1)) {
-        std::fprintf(stderr, "bench_idle: cannot open the port: %s\n",
-                     qPrintable(station.form->port().errorString()));
-        return false;
-    }
-    station.answer(kText);
+    station.window().answer(kText);
+    PtyPair &far = station.far();
     *usage = MainThreadUsage::measure(app, seconds);
 
     // Still answering after the idle span: the text comes back.
@@ -88,8 +77,9 @@ bool answeringStation(QApplication &app, int seconds, Usage *usage)
 
 bool checkingStation(QApplication &app, int seconds, bool shown, Usage *usage)
 {
-    CheckingStation station("bench_idle");
-    return station.open(shown) && station.measure(app, seconds, kProbeIntervalMs, kText, usage);
+    BenchStation station("bench_idle", BenchStation::FarEnd::Echo);
+    return station.open(shown) &&
+           station.measureCheck(app, seconds, kProbeIntervalMs, kText, usage);
 }
 
 QString percentText(const Usage &usage)
@@ -101,8 +91,7 @@ QString percentText(const Usage &usage)
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchStation::preferOffscreen();
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 60;
     const int referenceSeconds = std::max(2, seconds / 4);

@@ -9,12 +9,11 @@
 // and the same for a plain text box of the same size, for reference.
 //
 //   bench_send [characters]      (default 10,000,000)
+#include "BenchStation.h"
 #include "BracketCodes.h"
 #include "Cp932.h"
 #include "Cp932Sample.h"
-#include "PortFolder.h"
 #include "PostClick.h"
-#include "PtyPair.h"
 #include "Summary.h"
 #include "TestWindow.h"
 
@@ -144,26 +143,16 @@ double blinkingCpuPercent(QWidget *window, QPlainTextEdit *box)
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchStation::preferOffscreen();
     QApplication app(argc, argv);
     const qsizetype units = argc > 1 ? std::max<qsizetype>(1, atoll(argv[1])) : kDefaultUnits;
 
-    PortFolder folder;
-    PtyPair far; // its master is never read
-    if (!folder.isValid() || !far.isValid() || !folder.map(1, far.slavePath())) {
-        std::fprintf(stderr, "bench_send: no pseudo-terminal: %s\n", qPrintable(far.error()));
-        return 1;
-    }
-
-    TestWindow station(TestWindow::Real);
-    station.form->show();
+    // The far end's master is never read.
+    BenchStation bench("bench_send", BenchStation::FarEnd::Played);
+    TestWindow &station = bench.window();
     station.c().lineSettings[4]->setCurrentIndex(0); // no handshaking
-    if (!station.open(1)) {
-        std::fprintf(stderr, "bench_send: cannot open the port: %s\n",
-                     qPrintable(station.form->port().errorString()));
+    if (!bench.open(true))
         return 1;
-    }
     QPlainTextEdit *const sendBox = station.c().sendText;
     QPlainTextEdit *const receiveBox = station.c().receivedText;
     QPushButton *const sendButton = station.c().portButtons[Form1::Send];

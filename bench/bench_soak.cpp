@@ -11,6 +11,7 @@
 // Prints a line per sample and a summary. Exits non-zero on any error, when
 // nothing got through, or when the resident memory at the end exceeds the
 // figure after the first minute by more than kGrowthLimitKb.
+#include "BenchStation.h"
 #include "BracketCodes.h"
 #include "Cp932.h"
 #include "NullModemCable.h"
@@ -477,18 +478,11 @@ private:
 int runStray(int minutes, double bytesPerSecond)
 {
     constexpr std::uint32_t kSeed = 20240601;
-    PortFolder folder;
-    PtyPair line;
-    if (!folder.isValid() || !line.isValid() || !folder.map(1, line.slavePath())) {
-        say("stray: no pseudo-terminal: %s\n", qPrintable(line.error()));
+    BenchStation bench("bench_soak stray", BenchStation::FarEnd::Played);
+    if (!bench.open(false))
         return 1;
-    }
-
-    TestWindow station(TestWindow::Real);
-    if (!station.open(1)) {
-        say("stray: cannot open port 1: %s\n", qPrintable(station.form->port().errorString()));
-        return 1;
-    }
+    TestWindow &station = bench.window();
+    PtyPair &line = bench.far();
     station.answer(kStrayAnswerText);
     const QString &rxBuffer = station.check().received();
 
@@ -579,8 +573,7 @@ int usage()
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchStation::preferOffscreen();
     QApplication app(argc, argv);
     if (argc < 3)
         return usage();

@@ -53,8 +53,11 @@ void ExchangeRecord::Summary::add(double ms, Exchange::Outcome outcome)
         ++lost;
         return;
     case Exchange::Outcome::Late:
+        ++late;
+        return;
     case Exchange::Outcome::Unanswered:
-        return; // not kept: see add()
+        ++unanswered;
+        return;
     case Exchange::Outcome::Ok:
         break;
     }
@@ -87,10 +90,13 @@ void ExchangeRecord::add(const Exchange &exchange)
 {
     // The record keeps what a probe's end can be in the window: a reply, an
     // error, a reply given up. Late replies and probes unanswered at the end
-    // are only the command line's to log.
+    // are only the command line's to log, and only counted here.
     if (exchange.outcome == Exchange::Outcome::Late ||
-        exchange.outcome == Exchange::Outcome::Unanswered)
+        exchange.outcome == Exchange::Outcome::Unanswered) {
+        run_.add(exchange.responseMs, exchange.outcome);
+        ++version_;
         return;
+    }
     const qint64 atMs = exchange.at.toMSecsSinceEpoch();
     Step step{};
     step.outcome = std::uint32_t(exchange.outcome);
@@ -214,31 +220,38 @@ void ExchangeRecord::forEachExchange(const std::function<bool(const Exchange &)>
 const ExchangeRecord::Figures &ExchangeRecord::figures() const
 {
     if (figuresVersion_ != version_) {
-        figures_ = compute();
+        figures_ = totals();
+        findPercentiles(figures_);
         figuresVersion_ = version_;
     }
     return figures_;
 }
 
-ExchangeRecord::Figures ExchangeRecord::compute() const
+ExchangeRecord::Figures ExchangeRecord::totals() const
 {
     Figures f;
     f.count = run_.count;
     f.errors = run_.errors;
     f.lost = run_.lost;
+    f.late = run_.late;
+    f.unanswered = run_.unanswered;
     if (run_.count == 0)
         return f;
     f.mean = run_.mean;
     f.min = run_.min;
     f.max = run_.max;
     f.standardDeviation = std::sqrt(run_.squares / double(run_.count));
+    return f;
+}
 
+void ExchangeRecord::findPercentiles(Figures &f) const
+{
     // Each percentile's bucket is known from the counts; only the kept times
     // in those (at most three) buckets are gathered and ranked.
     static constexpr std::array<double, 3> kPercents = {50, 95, 99};
     const std::uint64_t kept = keptTimes_.total();
     if (kept == 0)
-        return f;
+        return;
     std::array<TimeHistogram::Place, 3> places;
     std::array<std::vector<double>, 3> among;
     for (std::size_t i = 0; i < kPercents.size(); ++i)
@@ -278,5 +291,4 @@ ExchangeRecord::Figures ExchangeRecord::compute() const
     f.p50 = found[0];
     f.p95 = found[1];
     f.p99 = found[2];
-    return f;
 }

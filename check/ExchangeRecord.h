@@ -55,12 +55,15 @@ public:
         std::array<Extremes, 3> outcomes; // by Exchange::Outcome
     };
 
-    // The run so far. Times in ms, of the exchanges that ended Ok, over the
-    // whole run; the percentiles (nearest rank) over the kept ones only.
+    // The run so far, as both programs show it. Times in ms, of the
+    // exchanges that ended Ok, over the whole run; the percentiles (nearest
+    // rank, see Percentile) over the kept ones only.
     struct Figures {
         std::uint64_t count = 0; // ended Ok
         std::uint64_t errors = 0;
         std::uint64_t lost = 0;
+        std::uint64_t late = 0;       // counted, not kept: the window reports none
+        std::uint64_t unanswered = 0; // counted, not kept
         double mean = 0;
         double p50 = 0;
         double p95 = 0;
@@ -88,6 +91,9 @@ public:
     std::uint64_t version() const { return version_; }
 
     const Figures &figures() const;
+    // The same but the percentiles, which are left 0: no pass over the kept
+    // times, so cheap enough to read at every exchange.
+    Figures totals() const;
 
     // Calls visit(const Point &) for every kept exchange, oldest first.
     template <typename Visit> void forEach(Visit &&visit) const;
@@ -115,12 +121,14 @@ private:
         Span span;
     };
 
-    // Count, extremes and the running mean and sum of squared deviations
-    // (Welford) of the whole run.
+    // The outcomes counted, and the extremes and the running mean and sum of
+    // squared deviations (Welford) of the times, of the whole run.
     struct Summary {
         std::uint64_t count = 0;
         std::uint64_t errors = 0;
         std::uint64_t lost = 0;
+        std::uint64_t late = 0;
+        std::uint64_t unanswered = 0;
         double min = 0;
         double max = 0;
         double mean = 0;
@@ -130,7 +138,7 @@ private:
 
     void dropOldest();
     void sumUpBlock(std::size_t block);
-    Figures compute() const;
+    void findPercentiles(Figures &f) const;
     // Calls each(point) for the places [from, to) of the ring, oldest first,
     // the first of them ending at `atMs`.
     template <typename Each>

@@ -21,19 +21,21 @@ CheckRun::CheckRun(const CliOptions &options, PortSession &session, CsvLog *log,
 
     connect(&check_, &LoopbackCheck::probeSent, this, [this] {
         ++probes_;
-        if (times_.count() == 0)
+        if (figures_.totals().count == 0)
             showStatus();
     });
     connect(&check_, &LoopbackCheck::exchangeCompleted, this, &CheckRun::onExchange);
     connect(&check_, &LoopbackCheck::lateReply, this, [this](const Exchange &exchange) {
         if (ending_)
             return;
-        ++late_;
+        figures_.add(exchange);
         this->log(ExchangeCsv::fields(exchange));
         showStatus();
     });
-    connect(&check_, &LoopbackCheck::errorCounted, this, [this](const Statistics &statistics) {
-        errorPolls_ = std::uint64_t(statistics[Statistics::Errors]);
+    // Errors counted as the window counts them: every poll that found a
+    // reply which can no longer match.
+    connect(&check_, &LoopbackCheck::errorPolled, this, [this](const Exchange &exchange) {
+        figures_.add(exchange);
         showStatus();
     });
     connect(&session_, &PortSession::lost, this,
@@ -62,21 +64,7 @@ void CheckRun::onExchange(const Exchange &exchange)
     if (ending_)
         return;
     ++ended_;
-    switch (exchange.outcome) {
-    case Exchange::Outcome::Ok:
-        times_.add(exchange.responseMs);
-        last_ = exchange.responseMs;
-        break;
-    case Exchange::Outcome::Error:
-        ++errorExchanges_;
-        break;
-    case Exchange::Outcome::Lost:
-        ++lost_;
-        break;
-    case Exchange::Outcome::Late:
-    case Exchange::Outcome::Unanswered:
-        break; // not the end of a probe the engine reports here
-    }
+    figures_.add(exchange);
     log(ExchangeCsv::fields(exchange));
     showStatus();
     if (stopping_)
@@ -100,20 +88,7 @@ void CheckRun::log(const QStringList &fields)
 
 void CheckRun::showStatus()
 {
-    if (times_.count() == 0) {
-        status_.show(QStringLiteral("probe %1 sent, no reply yet  errors %2  lost %3  late %4")
-                         .arg(probes_)
-                         .arg(errors())
-                         .arg(lost_)
-                         .arg(late_));
-        return;
-    }
-    status_.show(QString::asprintf(
-        "last %.3f  mean %.3f  max %.3f  min %.3f ms  count %llu  "
-        "errors %llu  lost %llu  late %llu",
-        last_, times_.mean(), times_.max(), times_.min(),
-        static_cast<unsigned long long>(times_.count()), static_cast<unsigned long long>(errors()),
-        static_cast<unsigned long long>(lost_), static_cast<unsigned long long>(late_)));
+    status_.show(figures_.statusText(probes_));
 }
 
 void CheckRun::onPortLost(const QString &reason)
@@ -162,7 +137,7 @@ void CheckRun::end()
     ending_ = true;
     // A probe still awaited never came back: not a success.
     if (const auto awaited = check_.awaitedProbe(); awaited && !portLost_) {
-        ++unanswered_;
+        figures_.add(*awaited);
         log(ExchangeCsv::fields(*awaited));
     }
     if (check_.running())
@@ -186,7 +161,7 @@ int CheckRun::exitCode() const
         return ExitPortLost;
     if (logFailed_)
         return ExitLogFailed;
-    if (errors() > 0 || lost_ > 0 || late_ > 0 || unanswered_ > 0 || times_.count() == 0)
+    if (!figures_.allWell())
         return ExitFaults;
     return ExitOk;
 }
@@ -197,24 +172,5 @@ QString CheckRun::summary() const
         QStringLiteral("check of %1 ended after %2: %3\n")
             .arg(options_.port, DurationText::format(std::chrono::milliseconds(runTime_.elapsed())),
                  why_);
-    auto line = [&text](const char *name, const QString &value) {
-        text += QStringLiteral("%1 %2\n").arg(QLatin1String(name), -10).arg(value);
-    };
-    auto ms = [this](double value) {
-        return times_.count() == 0 ? QStringLiteral("-")
-                                   : QString::number(value, 'f', 3) + QStringLiteral(" ms");
-    };
-    line("probes", QString::number(probes_));
-    line("count", QString::number(times_.count()));
-    line("errors", QString::number(errors()));
-    line("lost", QString::number(lost_));
-    line("late", QString::number(late_));
-    line("unanswered", QString::number(unanswered_));
-    line("mean", ms(times_.mean()));
-    line("min", ms(times_.min()));
-    line("max", ms(times_.max()));
-    line("p50", ms(times_.percentile(50)));
-    line("p95", ms(times_.percentile(95)));
-    line("p99", ms(times_.percentile(99)));
-    return text;
+    return text + figures_.summaryLines(probes_);
 }

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "CheckFigures.h"
 #include "CliOptions.h"
 #include "Exchange.h"
 #include "LoopbackCheck.h"
 #include "QtTimer.h"
-#include "ResponseTimes.h"
 #include "StatusLine.h"
 #include "SteadyClock.h"
 
@@ -50,7 +50,6 @@ private:
     void finish();
     QString summary() const;
     int exitCode() const;
-    std::uint64_t errors() const { return errorPolls_ + errorExchanges_; }
 
     const CliOptions &options_;
     PortSession &session_;
@@ -65,15 +64,9 @@ private:
     QTimer durationTimer_;
     QElapsedTimer runTime_;
 
-    ResponseTimes times_;
-    double last_ = 0;
+    CheckFigures figures_;
     std::uint64_t probes_ = 0;
-    std::uint64_t ended_ = 0;          // probes that ended, whichever way
-    std::uint64_t errorPolls_ = 0;     // as the window counts errors
-    std::uint64_t errorExchanges_ = 0; // probes given up with something else received
-    std::uint64_t lost_ = 0;           // probes given up with nothing, or a beginning, received
-    std::uint64_t late_ = 0;           // replies to probes that had ended: given up, or answered
-    std::uint64_t unanswered_ = 0;     // a probe still awaited at the end
+    std::uint64_t ended_ = 0; // probes that ended, whichever way
     bool portLost_ = false;
     bool logFailed_ = false; // rows were lost: the run does not end ok
     bool stopping_ = false;  // no more probes; the last one is given its time
