@@ -10,6 +10,7 @@
 #include "Cp932.h"
 #include "Cp932Decoder.h"
 #include "Cp932Sample.h"
+#include "LargePages.h"
 #include "PostClick.h"
 #include "PtyPair.h"
 #include "Summary.h"
@@ -140,7 +141,7 @@ int main(int argc, char *argv[])
     // received text), and the receive box taking the text, each again on its
     // own.
     clock.restart();
-    Cp932Decoder decoder;
+    Cp932Decoder decoder(LargePages::prefer);
     QString converted = decoder.decodeEscaped(burst);
     converted += BracketCodes::EscapeCodes(decoder.flush());
     const qint64 convertNs = clock.nsecsElapsed();

@@ -12,6 +12,7 @@
 #include "Cp932.h"
 #include "Cp932Decoder.h"
 #include "Cp932Sample.h"
+#include "LargePages.h"
 #include "MedianReporter.h"
 #include "ReadingText.h"
 #include "Summary.h"
@@ -91,7 +92,7 @@ void BM_OursDecodeEscape(benchmark::State &state)
     for (auto _ : state) {
         // What a read from the port goes through: the port's decoder, which
         // makes the escaped text straight from the bytes.
-        Cp932Decoder decoder;
+        Cp932Decoder decoder(LargePages::prefer);
         const QString shown = decoder.decodeEscaped(bytes);
         benchmark::DoNotOptimize(shown.constData());
     }
@@ -106,7 +107,7 @@ void BM_OursDecode(benchmark::State &state)
     const QByteArray &bytes = lineBytes();
     const double faults = minorFaults();
     for (auto _ : state) {
-        Cp932Decoder decoder;
+        Cp932Decoder decoder(LargePages::prefer);
         const QString text = decoder.decode(bytes);
         benchmark::DoNotOptimize(text.constData());
     }
@@ -119,7 +120,7 @@ void BM_OursEscape(benchmark::State &state)
     const QString text = Cp932::decode(lineBytes());
     const double faults = minorFaults();
     for (auto _ : state) {
-        const QString shown = ReadingText::escape(text);
+        const QString shown = ReadingText::escape(text, LargePages::prefer);
         benchmark::DoNotOptimize(shown.constData());
     }
     countFaults(state, faults);

@@ -3,7 +3,6 @@
 #include "BracketCodes.h"
 #include "Cp932.h"
 #include "Cp932Table.h"
-#include "LargePages.h"
 #include "ReadingText.h"
 
 char16_t Cp932Decoder::takePending(QByteArrayView &bytes)
@@ -29,7 +28,8 @@ QString Cp932Decoder::decode(QByteArrayView bytes)
     if (bytes.isEmpty())
         return {};
     QString text(bytes.size() + 1, Qt::Uninitialized);
-    LargePages::prefer(text.data(), text.size() * qsizetype(sizeof(char16_t)));
+    if (hint_)
+        hint_(text.data(), text.size() * qsizetype(sizeof(char16_t)));
     auto *const begin = reinterpret_cast<char16_t *>(text.data());
     char16_t *dst = begin;
     if (pending_ >= 0)
@@ -52,7 +52,7 @@ QString Cp932Decoder::decodeEscaped(QByteArrayView bytes)
         head = BracketCodes::EscapeCodes(QString(QChar(unit)));
     }
     bool endsInLead = false;
-    QString text = ReadingText::decodeEscaped(head, bytes, &endsInLead);
+    QString text = ReadingText::decodeEscaped(head, bytes, &endsInLead, hint_);
     if (endsInLead)
         pending_ = static_cast<unsigned char>(bytes.back());
     return text;

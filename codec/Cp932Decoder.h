@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ReadingText.h"
+
 #include <QByteArrayView>
 #include <QString>
 
@@ -7,6 +9,10 @@
 // piece waits for the next piece to complete its character.
 class Cp932Decoder {
 public:
+    // `hint` is given every large buffer the decoder makes (see
+    // ReadingText::FreshBufferHint).
+    explicit Cp932Decoder(ReadingText::FreshBufferHint hint = nullptr) : hint_(hint) {}
+
     // Decodes `bytes` after whatever is pending from the previous call.
     QString decode(QByteArrayView bytes);
     // The same, as the received text shows it: BracketCodes::EscapeCodes of what
@@ -24,5 +30,6 @@ private:
     // (taken from them), or the held byte alone; nothing is held after.
     char16_t takePending(QByteArrayView &bytes);
 
+    ReadingText::FreshBufferHint hint_;
     int pending_ = -1; // the held lead byte, or -1
 };

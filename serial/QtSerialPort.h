@@ -2,6 +2,7 @@
 
 #include "Cp932Decoder.h"
 #include "DeviceLock.h"
+#include "LargePages.h"
 #include "LineSettings.h"
 #include "SerialPort.h"
 
@@ -60,7 +61,7 @@ private:
 
     DeviceLock lock_; // taken before serial_ opens, released after it closes
     QSerialPort serial_;
-    Cp932Decoder decoder_;
+    Cp932Decoder decoder_{LargePages::prefer};
     State state_ = State::Closed;
     // A lost port stays open inside QSerialPort until the event loop comes
     // round (see onError); open() and close() finish that close at once.
