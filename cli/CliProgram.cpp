@@ -101,9 +101,8 @@ int CliProgram::run(const QStringList &arguments)
 
     QtSerialPort port;
     PortSession session(port);
-    const QString settings = options.line.toString();
-    const bool opened = number ? session.open(*number, settings, options.handshaking)
-                               : session.openDevice(options.port, settings, options.handshaking);
+    const bool opened = number ? session.open(*number, options.line)
+                               : session.openDevice(options.port, options.line);
     if (!opened) {
         Console::write(err_, QStringLiteral("commcheck-cli: cannot open port %1: %2\n")
                                  .arg(options.port, session.errorString()));
