@@ -1,19 +1,18 @@
 #pragma once
 
-#include "CliOptions.h"
+#include "CliRun.h"
 #include "Exchange.h"
 #include "LoopbackCheck.h"
 #include "QtTimer.h"
 #include "ResponseTimes.h"
-#include "StatusLine.h"
 #include "SteadyClock.h"
 
 #include <QElapsedTimer>
-#include <QObject>
 #include <QTimer>
 
 #include <cstdio>
 
+struct CliOptions;
 class CsvLog;
 class PortSession;
 
@@ -22,7 +21,7 @@ class PortSession;
 // logs every exchange, and at its end (the count or the duration reached, a
 // stop request, the port lost) closes the port, prints the summary and
 // reports the exit code.
-class CheckRun : public QObject {
+class CheckRun : public CliRun {
     Q_OBJECT
 public:
     // How long a probe still out when the run is asked to end is given to
@@ -32,36 +31,26 @@ public:
     CheckRun(const CliOptions &options, PortSession &session, CsvLog *log, std::FILE *out,
              std::FILE *err, QObject *parent = nullptr);
 
-    void start();
+    void start() override;
     // Ends the run once the probe still out (if any) has come back or had its
     // time; asked again, at once. `why` goes into the summary.
-    void stop(const QString &why);
-
-signals:
-    void finished(int exitCode);
+    void stop(const QString &why) override;
 
 private:
     void onExchange(const Exchange &exchange);
-    void onPortLost(const QString &reason);
-    void log(const QStringList &fields);
+    void onPortLost() override;
     void showStatus();
     // Ends the run now: a probe still awaited is unanswered.
     void end();
-    void finish();
+    void printEnd() override;
     QString summary() const;
-    int exitCode() const;
+    int exitCode() const override;
     std::uint64_t errors() const { return errorPolls_ + errorExchanges_; }
 
-    const CliOptions &options_;
-    PortSession &session_;
-    CsvLog *log_;
-    std::FILE *out_;
-    std::FILE *err_;
     SteadyClock clock_;
     QtTimer probeTimer_;
     QtTimer pollTimer_;
     LoopbackCheck check_;
-    StatusLine status_;
     QTimer durationTimer_;
     QElapsedTimer runTime_;
 
@@ -74,9 +63,6 @@ private:
     std::uint64_t lost_ = 0;           // probes given up with nothing, or a beginning, received
     std::uint64_t late_ = 0;           // replies to probes that had ended: given up, or answered
     std::uint64_t unanswered_ = 0;     // a probe still awaited at the end
-    bool portLost_ = false;
-    bool logFailed_ = false; // rows were lost: the run does not end ok
-    bool stopping_ = false;  // no more probes; the last one is given its time
-    bool ending_ = false;    // the summary follows
+    bool stopping_ = false;            // no more probes; the last one is given its time
     QString why_;
 };
