@@ -8,35 +8,24 @@ PortSession::PortSession(SerialPort &port, QObject *parent) : QObject(parent), p
             [this](const QString &reason) { emit lost(port_.commPort(), reason); });
 }
 
-bool PortSession::open(int number, const QString &settings, int handshaking)
+bool PortSession::open(int number, const LineSettings &line)
 {
     port_.setDevice(QString());
     port_.setCommPort(number);
-    return applyAndOpen(settings, handshaking);
+    return applyAndOpen(line);
 }
 
-bool PortSession::openDevice(const QString &device, const QString &settings, int handshaking)
+bool PortSession::openDevice(const QString &device, const LineSettings &line)
 {
     port_.setDevice(device);
-    return applyAndOpen(settings, handshaking);
+    return applyAndOpen(line);
 }
 
-bool PortSession::applyAndOpen(const QString &settings, int handshaking)
+bool PortSession::applyAndOpen(const LineSettings &line)
 {
-    if (!port_.setSettings(settings)) {
-        error_ = QStringLiteral("line settings \"%1\" are not baud,parity,data bits,stop bits")
-                     .arg(settings);
+    port_.setSettings(line);
+    if (!port_.open())
         return false;
-    }
-    if (!port_.setHandshaking(handshaking)) {
-        error_ = QStringLiteral("handshaking %1 is not one of 0 to 3").arg(handshaking);
-        return false;
-    }
-    if (!port_.open()) {
-        error_ = port_.errorString();
-        return false;
-    }
-    error_.clear();
     emit opened();
     return true;
 }
@@ -59,5 +48,5 @@ int PortSession::portNumber() const
 
 QString PortSession::errorString() const
 {
-    return error_.isEmpty() ? port_.errorString() : error_;
+    return port_.errorString();
 }

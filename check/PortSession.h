@@ -1,23 +1,24 @@
 #pragma once
 
+#include "LineSettings.h"
+
 #include <QObject>
 #include <QString>
 
 class SerialPort;
 
-// The port from open to close: opened by number or by device with a
-// settings text ("9600,N,8,1") and a handshaking code, closed on request, or
-// lost when the device goes away, which is reported once.
+// The port from open to close: opened by number or by device with its line
+// settings, closed on request, or lost when the device goes away, which is
+// reported once.
 class PortSession : public QObject {
     Q_OBJECT
 public:
     explicit PortSession(SerialPort &port, QObject *parent = nullptr);
 
-    // Each step stops at the first failure, keeping what was set before it:
-    // the number, the settings, the handshaking code (0 to 3), the open.
-    bool open(int number, const QString &settings, int handshaking);
+    // The port keeps the number and the settings also when the open fails.
+    bool open(int number, const LineSettings &line);
     // The same with a device path (or COMn) in place of a number.
-    bool openDevice(const QString &device, const QString &settings, int handshaking);
+    bool openDevice(const QString &device, const LineSettings &line);
     void close();
 
     bool isOpen() const;
@@ -33,8 +34,7 @@ signals:
     void lost(int portNumber, const QString &reason);
 
 private:
-    bool applyAndOpen(const QString &settings, int handshaking);
+    bool applyAndOpen(const LineSettings &line);
 
     SerialPort &port_;
-    QString error_;
 };

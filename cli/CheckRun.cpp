@@ -1,7 +1,7 @@
 #include "CheckRun.h"
 
+#include "CliOptions.h"
 #include "Console.h"
-#include "CsvLog.h"
 #include "DurationText.h"
 #include "ExchangeCsv.h"
 #include "ExitCode.h"
@@ -9,10 +9,10 @@
 
 CheckRun::CheckRun(const CliOptions &options, PortSession &session, CsvLog *log, std::FILE *out,
                    std::FILE *err, QObject *parent)
-    : QObject(parent), options_(options), session_(session), log_(log), out_(out), err_(err),
-      check_(session.port(), clock_, probeTimer_, pollTimer_),
-      status_(out, Console::isTerminal(out))
+    : CliRun(options, session, out, err, parent),
+      check_(session.port(), clock_, probeTimer_, pollTimer_)
 {
+    keepLog(log, QStringLiteral("the check"));
     check_.setText(options.text);
     check_.setProbesEnabled(true);
     check_.setReplyTimeout(options.timeout);
@@ -26,7 +26,7 @@ CheckRun::CheckRun(const CliOptions &options, PortSession &session, CsvLog *log,
     });
     connect(&check_, &LoopbackCheck::exchangeCompleted, this, &CheckRun::onExchange);
     connect(&check_, &LoopbackCheck::lateReply, this, [this](const Exchange &exchange) {
-        if (ending_)
+        if (ending())
             return;
         figures_.add(exchange);
         this->log(ExchangeCsv::fields(exchange));
@@ -38,8 +38,6 @@ CheckRun::CheckRun(const CliOptions &options, PortSession &session, CsvLog *log,
         figures_.add(exchange);
         showStatus();
     });
-    connect(&session_, &PortSession::lost, this,
-            [this](int, const QString &reason) { onPortLost(reason); });
 
     durationTimer_.setSingleShot(true);
     durationTimer_.setTimerType(Qt::PreciseTimer);
@@ -61,7 +59,7 @@ void CheckRun::start()
 
 void CheckRun::onExchange(const Exchange &exchange)
 {
-    if (ending_)
+    if (ending())
         return;
     ++ended_;
     figures_.add(exchange);
@@ -73,39 +71,21 @@ void CheckRun::onExchange(const Exchange &exchange)
         stop(QStringLiteral("%1 probes ended").arg(ended_));
 }
 
-void CheckRun::log(const QStringList &fields)
-{
-    if (log_ == nullptr || !log_->isOpen())
-        return;
-    if (!log_->addRow(fields)) {
-        status_.clear();
-        Console::write(err_, QStringLiteral("commcheck-cli: %1; the check goes on unlogged\n")
-                                 .arg(log_->errorString()));
-        log_ = nullptr;
-        logFailed_ = true;
-    }
-}
-
 void CheckRun::showStatus()
 {
     status_.show(figures_.statusText(probes_));
 }
 
-void CheckRun::onPortLost(const QString &reason)
+void CheckRun::onPortLost()
 {
-    if (ending_)
-        return;
-    portLost_ = true;
-    status_.clear();
-    Console::write(err_,
-                   QStringLiteral("commcheck-cli: port %1 lost: %2\n").arg(options_.port, reason));
+    reportPortLoss();
     why_ = QStringLiteral("port lost");
     end();
 }
 
 void CheckRun::stop(const QString &why)
 {
-    if (ending_)
+    if (ending())
         return;
     if (stopping_) {
         // Asked again while the last probe is given its time: at once.
@@ -132,35 +112,25 @@ void CheckRun::stop(const QString &why)
 
 void CheckRun::end()
 {
-    if (ending_)
+    if (ending())
         return;
-    ending_ = true;
+    endSoon();
     // A probe still awaited never came back: not a success.
-    if (const auto awaited = check_.awaitedProbe(); awaited && !portLost_) {
+    if (const auto awaited = check_.awaitedProbe(); awaited && !portLost()) {
         figures_.add(*awaited);
         log(ExchangeCsv::fields(*awaited));
     }
     if (check_.running())
         check_.startStop(std::nullopt);
-    // The port is closed later: this may run inside the port's own signal,
-    // which goes on using the port after it returns.
-    QMetaObject::invokeMethod(this, &CheckRun::finish, Qt::QueuedConnection);
 }
 
-void CheckRun::finish()
+void CheckRun::printEnd()
 {
-    session_.close();
-    status_.clear();
     Console::write(out_, summary());
-    emit finished(exitCode());
 }
 
 int CheckRun::exitCode() const
 {
-    if (portLost_)
-        return ExitPortLost;
-    if (logFailed_)
-        return ExitLogFailed;
     if (!figures_.allWell())
         return ExitFaults;
     return ExitOk;

@@ -1,19 +1,18 @@
 #pragma once
 
 #include "CheckFigures.h"
-#include "CliOptions.h"
+#include "CliRun.h"
 #include "Exchange.h"
 #include "LoopbackCheck.h"
 #include "QtTimer.h"
-#include "StatusLine.h"
 #include "SteadyClock.h"
 
 #include <QElapsedTimer>
-#include <QObject>
 #include <QTimer>
 
 #include <cstdio>
 
+struct CliOptions;
 class CsvLog;
 class PortSession;
 
@@ -22,7 +21,7 @@ class PortSession;
 // logs every exchange, and at its end (the count or the duration reached, a
 // stop request, the port lost) closes the port, prints the summary and
 // reports the exit code.
-class CheckRun : public QObject {
+class CheckRun : public CliRun {
     Q_OBJECT
 public:
     // How long a probe still out when the run is asked to end is given to
@@ -32,44 +31,31 @@ public:
     CheckRun(const CliOptions &options, PortSession &session, CsvLog *log, std::FILE *out,
              std::FILE *err, QObject *parent = nullptr);
 
-    void start();
+    void start() override;
     // Ends the run once the probe still out (if any) has come back or had its
     // time; asked again, at once. `why` goes into the summary.
-    void stop(const QString &why);
-
-signals:
-    void finished(int exitCode);
+    void stop(const QString &why) override;
 
 private:
     void onExchange(const Exchange &exchange);
-    void onPortLost(const QString &reason);
-    void log(const QStringList &fields);
+    void onPortLost() override;
     void showStatus();
     // Ends the run now: a probe still awaited is unanswered.
     void end();
-    void finish();
+    void printEnd() override;
     QString summary() const;
-    int exitCode() const;
+    int exitCode() const override;
 
-    const CliOptions &options_;
-    PortSession &session_;
-    CsvLog *log_;
-    std::FILE *out_;
-    std::FILE *err_;
     SteadyClock clock_;
     QtTimer probeTimer_;
     QtTimer pollTimer_;
     LoopbackCheck check_;
-    StatusLine status_;
     QTimer durationTimer_;
     QElapsedTimer runTime_;
 
     CheckFigures figures_;
     std::uint64_t probes_ = 0;
     std::uint64_t ended_ = 0; // probes that ended, whichever way
-    bool portLost_ = false;
-    bool logFailed_ = false; // rows were lost: the run does not end ok
-    bool stopping_ = false;  // no more probes; the last one is given its time
-    bool ending_ = false;    // the summary follows
+    bool stopping_ = false;   // no more probes; the last one is given its time
     QString why_;
 };

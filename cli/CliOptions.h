@@ -1,7 +1,6 @@
 #pragma once
 
 #include "LineSettings.h"
-#include "SerialPort.h"
 
 #include <QString>
 
@@ -32,8 +31,7 @@ struct CliOptions {
     std::optional<std::chrono::milliseconds> receiveFor;
 
     // The window's defaults: 9600,N,8,1 with XOn/XOff.
-    LineSettings line;
-    int handshaking = SerialPort::XonXoff;
+    LineSettings line{.flowControl = LineSettings::FlowControl::XonXoff};
 
     // The port as a number when it is written in digits only.
     std::optional<int> portNumber() const;

@@ -1,47 +1,42 @@
 #include "CliProgram.h"
 
 #include "AnswerRun.h"
-#include "BracketCodes.h"
 #include "CheckRun.h"
 #include "CommandLine.h"
 #include "Console.h"
-#include "Cp932.h"
 #include "CsvLog.h"
-#include "DurationText.h"
 #include "ExitCode.h"
 #include "PortLocator.h"
 #include "PortSession.h"
 #include "QtSerialPort.h"
 #include "ReceiveRun.h"
+#include "SendRun.h"
 #include "StopSignals.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 
-#include <cmath>
+#include <memory>
 
 namespace {
 
 using Command = CliOptions::Command;
 
-// Runs `run` (a CheckRun, AnswerRun or ReceiveRun) on a local event loop
-// until it reports its exit code, stopping it on a stop request.
-template <typename Run, typename Stop> int runUntilFinished(Run &run, StopSignals &stops, Stop stop)
+// The run of the command `options` name.
+std::unique_ptr<CliRun> runFor(const CliOptions &options, PortSession &session, CsvLog *log,
+                               std::FILE *out, std::FILE *err)
 {
-    QEventLoop loop;
-    QObject::connect(&run, &Run::finished, &loop, &QEventLoop::exit);
-    QObject::connect(&stops, &StopSignals::stopRequested, &run, stop);
-    run.start();
-    return loop.exec();
-}
-
-// How long send waits for `bytes` to leave before it gives up: their time on
-// the line at its speed and framing, half as long again for a line that is
-// slower than it says, and 2 s for the system and the far end to get going.
-std::chrono::milliseconds sendLimit(qint64 bytes, const LineSettings &line)
-{
-    const double lineMs = double(bytes) * line.bitsPerCharacter() * 1000.0 / line.baudRate;
-    return std::chrono::milliseconds(qint64(std::ceil(1.5 * lineMs)) + 2000);
+    switch (options.command) {
+    case Command::Check:
+        return std::make_unique<CheckRun>(options, session, log, out, err);
+    case Command::Answer:
+        return std::make_unique<AnswerRun>(options, session, log, out, err);
+    case Command::Receive:
+        return std::make_unique<ReceiveRun>(options, session, out, err);
+    case Command::Send:
+        return std::make_unique<SendRun>(options, session, out, err);
+    }
+    return nullptr; // every command has its run above
 }
 
 } // namespace
@@ -101,68 +96,21 @@ int CliProgram::run(const QStringList &arguments)
 
     QtSerialPort port;
     PortSession session(port);
-    const QString settings = options.line.toString();
-    const bool opened = number ? session.open(*number, settings, options.handshaking)
-                               : session.openDevice(options.port, settings, options.handshaking);
+    const bool opened = number ? session.open(*number, options.line)
+                               : session.openDevice(options.port, options.line);
     if (!opened) {
         Console::write(err_, QStringLiteral("commcheck-cli: cannot open port %1: %2\n")
                                  .arg(options.port, session.errorString()));
         return ExitPortNotOpened;
     }
 
-    CsvLog *logOrNone = log.isOpen() ? &log : nullptr;
-    switch (options.command) {
-    case Command::Check: {
-        CheckRun run(options, session, logOrNone, out_, err_);
-        return runUntilFinished(run, stops, [&run](const QString &name) {
-            run.stop(QStringLiteral("stopped by %1").arg(name));
-        });
-    }
-    case Command::Answer: {
-        AnswerRun run(options, session, logOrNone, out_, err_);
-        return runUntilFinished(run, stops, [&run](const QString &name) {
-            run.stop(QStringLiteral("stopped by %1").arg(name));
-        });
-    }
-    case Command::Receive: {
-        ReceiveRun run(options, session, out_, err_);
-        return runUntilFinished(run, stops, [&run](const QString &) { run.stop(); });
-    }
-    case Command::Send:
-        return send(session, options);
-    }
-    return ExitOk;
-}
-
-int CliProgram::send(PortSession &session, const CliOptions &options)
-{
-    SerialPort &port = session.port();
-    const QString text = BracketCodes::UnescapeCodes(options.text);
-    if (port.output(text) != SerialPort::Output::Taken) {
-        Console::write(err_, QStringLiteral("commcheck-cli: the port did not take the text\n"));
-        session.close();
-        return ExitFaults;
-    }
-    // Closing the port drops whatever has not left yet, so the program ends
-    // only once the line has taken every byte, or has been given its time.
-    const qint64 size = Cp932::encodedSize(text);
-    const std::chrono::milliseconds limit = sendLimit(size, options.line);
-    const qint64 unsent = port.drain(limit);
-    const QString lostReason = port.errorString();
-    session.close();
-    if (unsent < 0) {
-        Console::write(
-            err_,
-            QStringLiteral("commcheck-cli: port %1 lost: %2\n").arg(options.port, lostReason));
-        return ExitPortLost;
-    }
-    if (unsent > 0) {
-        Console::write(err_, QStringLiteral("commcheck-cli: %1 of %2 bytes were not sent: the line "
-                                            "did not take them within %3\n")
-                                 .arg(unsent)
-                                 .arg(size)
-                                 .arg(DurationText::format(limit)));
-        return ExitFaults;
-    }
-    return ExitOk;
+    const std::unique_ptr<CliRun> run =
+        runFor(options, session, log.isOpen() ? &log : nullptr, out_, err_);
+    QEventLoop loop;
+    QObject::connect(run.get(), &CliRun::finished, &loop, &QEventLoop::exit);
+    QObject::connect(&stops, &StopSignals::stopRequested, run.get(), [&run](const QString &name) {
+        run->stop(QStringLiteral("stopped by %1").arg(name));
+    });
+    run->start();
+    return loop.exec();
 }

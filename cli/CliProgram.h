@@ -4,13 +4,10 @@
 
 #include <cstdio>
 
-struct CliOptions;
-class PortSession;
-
 // commcheck-cli from its arguments to its exit code: reads the command line,
-// opens the log and then the port, runs the command on the event loop and
-// ends it on Ctrl+C, SIGTERM or SIGHUP (a second Ctrl+C or SIGTERM ends the
-// program at once). Needs a QCoreApplication.
+// opens the log and then the port, runs the command (a CliRun) on the event
+// loop and ends it on Ctrl+C, SIGTERM or SIGHUP (a second Ctrl+C or SIGTERM
+// ends the program at once). Needs a QCoreApplication.
 class CliProgram {
 public:
     CliProgram(std::FILE *out, std::FILE *err);
@@ -20,8 +17,6 @@ public:
 
 private:
     int refuse(const QString &reason);
-    // send on the open port: the text, and the wait until it has all left.
-    int send(PortSession &session, const CliOptions &options);
 
     std::FILE *out_;
     std::FILE *err_;

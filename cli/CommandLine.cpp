@@ -369,13 +369,15 @@ QString CommandLine::parseValues(CliOptions &options) const
             return QStringLiteral("--stop-bits must be 1, 1.5 or 2, not %1").arg(quotedValue(stop));
     }
     if (isSet("flow")) {
+        // In the order of LineSettings::FlowControl.
         static const QStringList kFlows = {QStringLiteral("none"), QStringLiteral("xon"),
                                            QStringLiteral("rts"), QStringLiteral("rts+xon")};
-        const qsizetype code = kFlows.indexOf(value("flow").toLower());
-        if (code < 0)
+        const auto flowControl =
+            LineSettings::flowControlFromCode(int(kFlows.indexOf(value("flow").toLower())));
+        if (!flowControl)
             return QStringLiteral("--flow must be none, xon, rts or rts+xon, not %1")
                 .arg(quotedValue(value("flow")));
-        options.handshaking = int(code);
+        options.line.flowControl = *flowControl;
     }
     return {};
 }

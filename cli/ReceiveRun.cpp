@@ -1,5 +1,6 @@
 #include "ReceiveRun.h"
 
+#include "CliOptions.h"
 #include "Console.h"
 #include "ExitCode.h"
 #include "PortSession.h"
@@ -7,19 +8,12 @@
 
 ReceiveRun::ReceiveRun(const CliOptions &options, PortSession &session, std::FILE *out,
                        std::FILE *err, QObject *parent)
-    : QObject(parent), options_(options), session_(session), out_(out), err_(err)
+    : CliRun(options, session, out, err, parent)
 {
     connect(&session_.port(), &SerialPort::readyRead, this, &ReceiveRun::printArrived);
-    connect(&session_, &PortSession::lost, this, [this](int, const QString &reason) {
-        if (stopping_)
-            return;
-        portLost_ = true;
-        lostReason_ = reason;
-        stop();
-    });
     forTimer_.setSingleShot(true);
     forTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&forTimer_, &QTimer::timeout, this, &ReceiveRun::stop);
+    connect(&forTimer_, &QTimer::timeout, this, [this] { stop(QString()); });
     outputRetry_.setSingleShot(true);
     connect(&outputRetry_, &QTimer::timeout, this, [this] {
         writeWaiting();
@@ -39,7 +33,7 @@ void ReceiveRun::start()
 void ReceiveRun::printArrived()
 {
     // While the output is behind, what arrives is left in the port.
-    if (stopping_ || !waiting_.isEmpty())
+    if (ending() || !waiting_.isEmpty())
         return;
     const QString arrived = session_.port().escapedInput();
     if (arrived.isEmpty())
@@ -57,7 +51,7 @@ void ReceiveRun::writeWaiting()
         // hung up): nothing more can be shown.
         outputGone_ = true;
         waiting_.clear();
-        stop();
+        stop(QString());
         return;
     }
     waiting_.remove(0, written);
@@ -65,9 +59,15 @@ void ReceiveRun::writeWaiting()
         outputRetry_.start(kOutputRetry);
 }
 
-void ReceiveRun::stop()
+void ReceiveRun::onPortLost()
 {
-    if (stopping_)
+    // Told after what arrived before the loss (see printEnd).
+    stop(QString());
+}
+
+void ReceiveRun::stop(const QString &)
+{
+    if (ending())
         return;
     // What already came in is still shown, then the port is left alone.
     if (!outputGone_) {
@@ -77,20 +77,20 @@ void ReceiveRun::stop()
             printed_ = true;
         }
     }
-    stopping_ = true;
-    QMetaObject::invokeMethod(this, &ReceiveRun::finish, Qt::QueuedConnection);
+    endSoon();
 }
 
-void ReceiveRun::finish()
+void ReceiveRun::printEnd()
 {
     forTimer_.stop();
     outputRetry_.stop();
-    session_.close();
     if (printed_ && !outputGone_)
         Console::writeBytes(out_, waiting_ + '\n', Console::kStallLimit);
-    if (portLost_)
-        Console::write(
-            err_,
-            QStringLiteral("commcheck-cli: port %1 lost: %2\n").arg(options_.port, lostReason_));
-    emit finished(portLost_ ? ExitPortLost : ExitOk);
+    if (portLost())
+        reportPortLoss();
+}
+
+int ReceiveRun::exitCode() const
+{
+    return ExitOk;
 }

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "CliOptions.h"
+#include "CliRun.h"
 
 #include <QByteArray>
-#include <QObject>
 #include <QTimer>
 
 #include <chrono>
 #include <cstdio>
 
+struct CliOptions;
 class PortSession;
 
 // `commcheck-cli receive`: prints what arrives on an open port as it comes,
@@ -19,7 +19,7 @@ class PortSession;
 // once waits here, and meanwhile what arrives waits in the port, as it would
 // for any slow reader of a pipe. At the end what still waits goes out as
 // long as the output keeps taking it (see Console::kStallLimit).
-class ReceiveRun : public QObject {
+class ReceiveRun : public CliRun {
     Q_OBJECT
 public:
     // How soon output that waits is offered again.
@@ -28,28 +28,22 @@ public:
     ReceiveRun(const CliOptions &options, PortSession &session, std::FILE *out, std::FILE *err,
                QObject *parent = nullptr);
 
-    void start();
-    void stop();
-
-signals:
-    void finished(int exitCode);
+    void start() override;
+    // What already arrived is still printed; `why` is not, as receive prints
+    // nothing but what came.
+    void stop(const QString &why) override;
 
 private:
     void printArrived();
     // Hands on what waits for the output, as far as it takes it now.
     void writeWaiting();
-    void finish();
+    void onPortLost() override;
+    void printEnd() override;
+    int exitCode() const override;
 
-    const CliOptions &options_;
-    PortSession &session_;
-    std::FILE *out_;
-    std::FILE *err_;
     QTimer forTimer_;
     QTimer outputRetry_;
     QByteArray waiting_; // taken from the port, not yet taken by the output
-    QString lostReason_;
     bool printed_ = false;
-    bool portLost_ = false;
     bool outputGone_ = false;
-    bool stopping_ = false;
 };

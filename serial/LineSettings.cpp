@@ -101,6 +101,13 @@ std::optional<LineSettings> LineSettings::parse(const QString &text)
     return line;
 }
 
+std::optional<LineSettings::FlowControl> LineSettings::flowControlFromCode(int code)
+{
+    if (code < int(FlowControl::None) || code > int(FlowControl::RtsCtsXonXoff))
+        return std::nullopt;
+    return FlowControl(code);
+}
+
 QString LineSettings::toString() const
 {
     return QStringLiteral("%1,%2,%3,%4")
@@ -124,4 +131,14 @@ double LineSettings::bitsPerCharacter() const
         break;
     }
     return 1.0 + dataBits + (parity == 'N' ? 0.0 : 1.0) + stop;
+}
+
+bool LineSettings::usesRtsCts() const
+{
+    return flowControl == FlowControl::RtsCts || flowControl == FlowControl::RtsCtsXonXoff;
+}
+
+bool LineSettings::usesXonXoff() const
+{
+    return flowControl == FlowControl::XonXoff || flowControl == FlowControl::RtsCtsXonXoff;
 }

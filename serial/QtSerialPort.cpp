@@ -60,17 +60,15 @@ QSerialPort::StopBits qtStopBits(LineSettings::StopBits stopBits)
     return QSerialPort::OneStop;
 }
 
-QSerialPort::FlowControl qtFlowControl(int handshaking)
+// QSerialPort takes one flow control; XON/XOFF on top of RTS/CTS is added
+// through SerialTuning.
+QSerialPort::FlowControl qtFlowControl(const LineSettings &line)
 {
-    switch (handshaking) {
-    case SerialPort::XonXoff:
-        return QSerialPort::SoftwareControl;
-    case SerialPort::RtsCts:
-    case SerialPort::RtsCtsXonXoff:
+    if (line.usesRtsCts())
         return QSerialPort::HardwareControl;
-    default:
-        return QSerialPort::NoFlowControl;
-    }
+    if (line.usesXonXoff())
+        return QSerialPort::SoftwareControl;
+    return QSerialPort::NoFlowControl;
 }
 
 QString openFailure(const QSerialPort &serial, const QString &device)
@@ -104,23 +102,6 @@ QtSerialPort::~QtSerialPort()
 void QtSerialPort::setCommPort(int number)
 {
     number_ = number;
-}
-
-bool QtSerialPort::setSettings(const QString &settings)
-{
-    const auto parsed = LineSettings::parse(settings);
-    if (!parsed)
-        return false;
-    line_ = *parsed;
-    return true;
-}
-
-bool QtSerialPort::setHandshaking(int code)
-{
-    if (code < NoHandshaking || code > RtsCtsXonXoff)
-        return false;
-    handshaking_ = code;
-    return true;
 }
 
 bool QtSerialPort::open()
@@ -164,7 +145,7 @@ bool QtSerialPort::open()
         lock_.release();
         error_ = QStringLiteral("%1 refused the settings %2 with handshaking %3: %4")
                      .arg(device, line_.toString())
-                     .arg(handshaking_)
+                     .arg(int(line_.flowControl))
                      .arg(why);
         return false;
     }
@@ -199,18 +180,19 @@ bool QtSerialPort::configure(QString *why)
             QStringLiteral("the device did not take the stop bits (%1)").arg(serial_.errorString());
         return false;
     }
-    if (!serial_.setFlowControl(qtFlowControl(handshaking_))) {
+    if (!serial_.setFlowControl(qtFlowControl(line_))) {
         *why = QStringLiteral("the device did not take the flow control (%1)")
                    .arg(serial_.errorString());
         return false;
     }
     const qintptr handle = nativeHandle(serial_.handle());
-    if (handshaking_ == RtsCtsXonXoff && !SerialTuning::addSoftwareFlowControl(handle, why))
+    if (line_.flowControl == LineSettings::FlowControl::RtsCtsXonXoff &&
+        !SerialTuning::addSoftwareFlowControl(handle, why))
         return false;
     // QSerialPort's setters succeed for some settings the device quietly
     // ignores (a pseudo-terminal keeps 8 data bits and no parity whatever it
     // is told), so only the device's own account counts.
-    return SerialTuning::verify(handle, line_, handshaking_, why);
+    return SerialTuning::verify(handle, line_, why);
 }
 
 void QtSerialPort::close()

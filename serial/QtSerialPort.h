@@ -21,11 +21,8 @@ public:
     int commPort() const override { return number_; }
     void setDevice(const QString &path) override { devicePath_ = path; }
 
-    bool setSettings(const QString &settings) override;
-    QString settings() const override { return line_.toString(); }
-
-    bool setHandshaking(int code) override;
-    int handshaking() const override { return handshaking_; }
+    void setSettings(const LineSettings &line) override { line_ = line; }
+    LineSettings settings() const override { return line_; }
 
     bool open() override;
     void close() override;
@@ -70,7 +67,6 @@ private:
     int number_ = 1;
     QString devicePath_; // given instead of the number, when not empty
     LineSettings line_;
-    int handshaking_ = NoHandshaking;
     qint64 readBufferLimit_ = kReadBufferLimit;
     qint64 writeBufferLimit_ = kWriteBufferLimit;
     QString device_; // the device last opened, for messages

@@ -1,22 +1,21 @@
 #pragma once
 
+#include "LineSettings.h"
+
 #include <QObject>
 #include <QString>
 
 #include <chrono>
 
-// The serial line as the window uses it: select a port by number, give it a
-// settings text and a handshaking code, open it, write text, read everything
-// received so far, close it. Text crosses the line as code page 932 bytes.
+// The serial line as the window uses it: select a port by number, give it
+// its line settings, open it, write text, read everything received so far,
+// close it. Text crosses the line as code page 932 bytes.
 //
 // A port that fails while open (a USB adapter pulled out) is closed by the
 // port itself at the first error, which it reports once through lost().
 class SerialPort : public QObject {
     Q_OBJECT
 public:
-    // Handshaking codes, as offered in the window's list.
-    enum Handshaking { NoHandshaking = 0, XonXoff = 1, RtsCts = 2, RtsCtsXonXoff = 3 };
-
     using QObject::QObject;
     ~SerialPort() override;
 
@@ -28,16 +27,12 @@ public:
     // the number.
     virtual void setDevice(const QString &path) = 0;
 
-    // "baud,parity,databits,stopbits", e.g. "9600,N,8,1". Returns false and
-    // keeps the previous settings when the text is not of that form.
-    virtual bool setSettings(const QString &settings) = 0;
-    virtual QString settings() const = 0;
+    // The settings the next open() sets the device to (by default 9600,N,8,1
+    // without flow control); an open port keeps those it was opened with.
+    virtual void setSettings(const LineSettings &line) = 0;
+    virtual LineSettings settings() const = 0;
 
-    // 0 to 3 (see Handshaking); anything else returns false and changes nothing.
-    virtual bool setHandshaking(int code) = 0;
-    virtual int handshaking() const = 0;
-
-    // Opens the port with the current number, settings and handshaking.
+    // Opens the port with the current number and settings.
     // Fails when the number names no device, the device is missing or in use,
     // or the device did not take every setting. Opening an open port fails.
     virtual bool open() = 0;

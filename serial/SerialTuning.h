@@ -10,13 +10,13 @@
 namespace SerialTuning {
 
 // Turns on XON/XOFF in both directions in addition to the RTS/CTS flow
-// control already set, for handshaking code 3.
+// control already set, for LineSettings::FlowControl::RtsCtsXonXoff.
 bool addSoftwareFlowControl(qintptr handle, QString *error);
 
-// Reads the device's settings back and checks that it really took `line` and
-// the handshaking code (QSerialPort's getters only report what was asked).
-// On a mismatch returns false and says which setting in `why`.
-bool verify(qintptr handle, const LineSettings &line, int handshaking, QString *why);
+// Reads the device's settings back and checks that it really took `line`,
+// its flow control included (QSerialPort's getters only report what was
+// asked). On a mismatch returns false and says which setting in `why`.
+bool verify(qintptr handle, const LineSettings &line, QString *why);
 
 // Lets the device be opened again by others than the handle's holder: the
 // exclusive mode (TIOCEXCL) QSerialPort puts an open port in stays on a

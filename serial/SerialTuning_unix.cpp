@@ -121,7 +121,7 @@ bool addSoftwareFlowControl(qintptr handle, QString *error)
     return true;
 }
 
-bool verify(qintptr handle, const LineSettings &line, int handshaking, QString *why)
+bool verify(qintptr handle, const LineSettings &line, QString *why)
 {
     const int fd = int(handle);
     struct termios tio {};
@@ -172,8 +172,8 @@ bool verify(qintptr handle, const LineSettings &line, int handshaking, QString *
         return false;
     }
 
-    const bool wantHardware = handshaking == 2 || handshaking == 3;
-    const bool wantSoftware = handshaking == 1 || handshaking == 3;
+    const bool wantHardware = line.usesRtsCts();
+    const bool wantSoftware = line.usesXonXoff();
     if (bool(tio.c_cflag & CRTSCTS) != wantHardware) {
         *why = wantHardware ? QStringLiteral("the device did not turn RTS/CTS flow control on")
                             : QStringLiteral("the device kept RTS/CTS flow control on");

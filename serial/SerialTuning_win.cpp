@@ -72,7 +72,7 @@ bool addSoftwareFlowControl(qintptr handle, QString *error)
     return true;
 }
 
-bool verify(qintptr handle, const LineSettings &line, int handshaking, QString *why)
+bool verify(qintptr handle, const LineSettings &line, QString *why)
 {
     DCB dcb;
     if (!readState(reinterpret_cast<HANDLE>(handle), &dcb, why))
@@ -97,8 +97,8 @@ bool verify(qintptr handle, const LineSettings &line, int handshaking, QString *
         return false;
     }
 
-    const bool wantHardware = handshaking == 2 || handshaking == 3;
-    const bool wantSoftware = handshaking == 1 || handshaking == 3;
+    const bool wantHardware = line.usesRtsCts();
+    const bool wantSoftware = line.usesXonXoff();
     const bool hardwareOn = dcb.fOutxCtsFlow && dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
     const bool hardwareOff = !dcb.fOutxCtsFlow && dcb.fRtsControl != RTS_CONTROL_HANDSHAKE;
     if (wantHardware ? !hardwareOn : !hardwareOff) {

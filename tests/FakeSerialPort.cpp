@@ -1,23 +1,6 @@
 #include "FakeSerialPort.h"
 
 #include "Cp932.h"
-#include "LineSettings.h"
-
-bool FakeSerialPort::setSettings(const QString &settings)
-{
-    if (!LineSettings::parse(settings))
-        return false;
-    settings_ = settings;
-    return true;
-}
-
-bool FakeSerialPort::setHandshaking(int code)
-{
-    if (code < NoHandshaking || code > RtsCtsXonXoff)
-        return false;
-    handshaking_ = code;
-    return true;
-}
 
 bool FakeSerialPort::open()
 {

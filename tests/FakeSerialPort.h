@@ -17,10 +17,8 @@ public:
     int commPort() const override { return number_; }
     void setDevice(const QString &path) override { device_ = path; }
     QString device() const { return device_; }
-    bool setSettings(const QString &settings) override;
-    QString settings() const override { return settings_; }
-    bool setHandshaking(int code) override;
-    int handshaking() const override { return handshaking_; }
+    void setSettings(const LineSettings &line) override { line_ = line; }
+    LineSettings settings() const override { return line_; }
     bool open() override;
     void close() override;
     bool isOpen() const override { return open_; }
@@ -54,8 +52,7 @@ public:
 private:
     int number_ = 1;
     QString device_;
-    QString settings_ = QStringLiteral("9600,N,8,1");
-    int handshaking_ = 0;
+    LineSettings line_;
     bool open_ = false;
     bool busy_ = false;
     bool refusing_ = false;

@@ -59,7 +59,8 @@ int holdAsACopy(int argc, char *argv[], int number)
     QCoreApplication app(argc, argv);
     QtSerialPort port;
     port.setCommPort(number);
-    if (!port.setSettings(QStringLiteral("9600,N,8,1")) || !port.open()) {
+    port.setSettings(LineSettings()); // 9600,N,8,1 without flow control
+    if (!port.open()) {
         std::fprintf(stderr, "%s\n", qPrintable(port.errorString()));
         return 2;
     }

@@ -48,6 +48,7 @@ enum class Action {
     KillAfterRows,
     StopTwiceAfterProbe, // SIGTERM, then SIGINT once the first is taken
     CutAfterFirstProbe,
+    CutOnceTaken,          // the line cut once the port has taken what the far end sent
     CutWhileSending,       // once the far end has the first bytes
     InterruptWhileSending, // likewise
     ReadSlowly,            // the far end reads a little at a time until the program ends
@@ -265,6 +266,15 @@ void CliProgramTest::endsWithItsExitCode_data()
         << "check %DEV --text ABC[13] --interval 20" << FarEnd::Silent << Action::CutAfterFirstProbe
         << Start::Captured << 4 << QStringLiteral("^check of %DEV ended after \\S+: port lost\n")
         << QStringLiteral("commcheck-cli: port %DEV lost: ") << QByteArray();
+    QTest::newRow("answer, port lost")
+        << "answer %DEV --text ABC[13]" << FarEnd::Preloaded << Action::CutOnceTaken
+        << Start::Captured << 4
+        << QStringLiteral("^answering on %DEV ended after \\S+: port lost\nanswers 0\n$")
+        << QStringLiteral("commcheck-cli: port %DEV lost: ") << QByteArray();
+    QTest::newRow("receive, port lost after what came is shown")
+        << "receive %DEV" << FarEnd::Preloaded << Action::CutOnceTaken << Start::Captured << 4
+        << QStringLiteral("^OK\\[13\\]\\[10\\]\\[-32096\\]\n$")
+        << QStringLiteral("commcheck-cli: port %DEV lost: ") << QByteArray();
     QTest::newRow("its own terminal, from the background")
         << "check /dev/tty --text A" << FarEnd::None << Action::RunToEnd
         << Start::InBackgroundOfTerminal << 3 << QStringLiteral("^$")
@@ -435,6 +445,10 @@ void CliProgramTest::endsWithItsExitCode()
         break;
     case Action::CutAfterFirstProbe:
         QCOMPARE(pty->read(4, kLimitMs), QByteArray("ABC\r"));
+        pty->closeMaster();
+        break;
+    case Action::CutOnceTaken:
+        QTRY_VERIFY_WITH_TIMEOUT(pty->pendingAtSlave() == 0, kLimitMs);
         pty->closeMaster();
         break;
     case Action::CutWhileSending:

@@ -57,7 +57,7 @@ QString described(const CliOptions &o)
         .arg(orDash(o.duration), orDash(o.timeout))
         .arg(int(o.precise))
         .arg(o.logPath, o.line.toString())
-        .arg(o.handshaking)
+        .arg(int(o.line.flowControl))
         .arg(orDash(o.receiveFor));
 }
 

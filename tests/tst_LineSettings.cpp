@@ -10,6 +10,8 @@ private slots:
     void parsesWellFormedText();
     void refusesMalformedText_data();
     void refusesMalformedText();
+    void handshakingCodeNamesAFlowControl_data();
+    void handshakingCodeNamesAFlowControl();
 };
 
 void LineSettingsTest::parsesWellFormedText_data()
@@ -103,6 +105,40 @@ void LineSettingsTest::refusesMalformedText()
     QFETCH(QString, text);
 
     QCOMPARE(LineSettings::parse(text), std::nullopt);
+}
+
+void LineSettingsTest::handshakingCodeNamesAFlowControl_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("known");
+    QTest::addColumn<bool>("rtsCts");
+    QTest::addColumn<bool>("xonXoff");
+
+    QTest::newRow("below the list") << -1 << false << false << false;
+    QTest::newRow("none") << 0 << true << false << false;
+    QTest::newRow("XON/XOFF") << 1 << true << false << true;
+    QTest::newRow("RTS/CTS") << 2 << true << true << false;
+    QTest::newRow("RTS/CTS and XON/XOFF") << 3 << true << true << true;
+    QTest::newRow("past the list") << 4 << false << false << false;
+}
+
+void LineSettingsTest::handshakingCodeNamesAFlowControl()
+{
+    QFETCH(int, code);
+    QFETCH(bool, known);
+    QFETCH(bool, rtsCts);
+    QFETCH(bool, xonXoff);
+
+    const auto flowControl = LineSettings::flowControlFromCode(code);
+    QCOMPARE(flowControl.has_value(), known);
+    if (!known)
+        return;
+    LineSettings line;
+    line.flowControl = *flowControl;
+    QCOMPARE(line.usesRtsCts(), rtsCts);
+    QCOMPARE(line.usesXonXoff(), xonXoff);
+    // The settings text never carries it.
+    QCOMPARE(line.toString(), QStringLiteral("9600,N,8,1"));
 }
 
 QTEST_GUILESS_MAIN(LineSettingsTest)

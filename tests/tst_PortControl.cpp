@@ -131,8 +131,8 @@ void TestPortControl::openWithDefaults()
 
     QVERIFY(f.port->isOpen());
     QCOMPARE(f.port->commPort(), 1);
-    QCOMPARE(f.port->settings(), QStringLiteral("9600,N,8,1"));
-    QCOMPARE(f.port->handshaking(), 1);
+    QCOMPARE(f.port->settings().toString(), QStringLiteral("9600,N,8,1"));
+    QCOMPARE(int(f.port->settings().flowControl), 1);
     QCOMPARE(buttonStates(f.c()), kOpen);
     QCOMPARE(f.check().mode(), LoopbackCheck::Mode::Idle);
 }
@@ -151,8 +151,8 @@ void TestPortControl::openPassesTypedValuesThrough()
     QVERIFY(f.port->isOpen());
     QCOMPARE(f.port->commPort(), 2);
     // Baud, parity, data bits, stop bits: parity before data bits.
-    QCOMPARE(f.port->settings(), QStringLiteral("115200,E,7,2"));
-    QCOMPARE(f.port->handshaking(), 3);
+    QCOMPARE(f.port->settings().toString(), QStringLiteral("115200,E,7,2"));
+    QCOMPARE(int(f.port->settings().flowControl), 3);
 }
 
 void TestPortControl::sendTransmitsUnescapedTextAndEntersFeedbackMode()

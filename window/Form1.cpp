@@ -5,6 +5,7 @@
 #include "Clock.h"
 #include "ExchangeRecord.h"
 #include "FileCommands.h"
+#include "LineSettings.h"
 #include "LongLineBox.h"
 #include "LoopbackCheck.h"
 #include "NumberText.h"
@@ -508,13 +509,16 @@ void Form1::openPort()
     enum Box { Baud = 0, DataBits = 1, Parity = 2, StopBits = 3, Handshaking = 4 };
     const Controls &c = controls_;
     const std::optional<qint16> number = NumberText::toInt16(c.portNumber->text());
-    const QString settings =
-        QStringList{c.lineSettings[Baud]->currentText(), c.lineSettings[Parity]->currentText(),
-                    c.lineSettings[DataBits]->currentText(),
-                    c.lineSettings[StopBits]->currentText()}
-            .join(u',');
-    if (!number ||
-        !session_->open(*number, settings, Controls::listIndex(c.lineSettings[Handshaking])))
+    std::optional<LineSettings> line = LineSettings::parse(QStringList{
+        c.lineSettings[Baud]->currentText(), c.lineSettings[Parity]->currentText(),
+        c.lineSettings[DataBits]->currentText(), c.lineSettings[StopBits]->currentText()}
+                                                               .join(u','));
+    // A text typed into the handshaking box is no item of its list.
+    const auto flowControl =
+        LineSettings::flowControlFromCode(Controls::listIndex(c.lineSettings[Handshaking]));
+    if (line && flowControl)
+        line->flowControl = *flowControl;
+    if (!number || !line || !flowControl || !session_->open(*number, *line))
         Controls::setBoxText(c.receivedText, openFailedMessage());
 }
 
@@ -580,7 +584,7 @@ void Form1::load()
     c.lineSettings[1]->addItems({QStringLiteral("8"), QStringLiteral("7")});
     c.lineSettings[2]->addItems({QStringLiteral("N"), QStringLiteral("E"), QStringLiteral("O")});
     c.lineSettings[3]->addItems({QStringLiteral("1"), QStringLiteral("2")});
-    // An item's position is the handshaking code given to the port.
+    // An item's position is its handshaking code (LineSettings::FlowControl).
     c.lineSettings[4]->addItems({QStringLiteral("なし"), QStringLiteral("XOn/XOff"),
                                  QStringLiteral("RTS/CTS"), QStringLiteral("RTS/CTS + XOn/XOff")});
 
