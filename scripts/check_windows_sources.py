@@ -13,11 +13,15 @@ program's own *_win.cpp files do.
 
 Prints how many sources it checked. Fails, with the compiler's messages,
 when a source does not compile or draws a warning (the build's own -Wall
--Wextra; Qt's headers are system headers and draw none), and fails, never skips, when the compiler
-is missing. COMMCHECK_MINGW_CXX names another compiler.
+-Wextra; Qt's headers are system headers and draw none), and fails, never
+skips, when the compiler is missing. A source the compiler would see exactly as at a run where it
+passed (the same text after the preprocessor, flags and compiler) is not
+compiled again: <build dir>/windows-sources-passed keeps their digests.
+COMMCHECK_MINGW_CXX names another compiler.
 """
 
 import concurrent.futures
+import hashlib
 import json
 import os
 import shlex
@@ -31,6 +35,8 @@ COMPILER = os.environ.get("COMMCHECK_MINGW_CXX", "x86_64-w64-mingw32-g++-posix")
 # Folders whose sources a Windows build of the programs leaves out: the tests
 # and benchmarks stand on Linux pseudo-terminals and the generators on glibc.
 NOT_BUILT = {"tests", "bench", "tools"}
+# What each source is compiled with besides its own flags.
+CHECK_FLAGS = ["-fsyntax-only", "-Werror"]
 # Flags taking their value as the next argument, kept with it.
 WITH_VALUE = {"-D", "-U", "-I", "-isystem", "-iquote", "-include"}
 
@@ -89,16 +95,48 @@ def windows_sources(source_dir, build_dir):
     return sources
 
 
-def check(source):
+def compiler_identity():
+    """The compiler's full version text, part of every fingerprint."""
+    return subprocess.run(
+        [COMPILER, "--version"], stdout=subprocess.PIPE, text=True, check=True
+    ).stdout
+
+
+def fingerprint(source, identity):
+    """A digest of everything the compiler would see of one source: its
+    text after the preprocessor (every header it includes, under Windows'
+    macros), the flags and the compiler. None when it does not preprocess,
+    which the compile then reports."""
     path, directory, flags = source
     run = subprocess.run(
-        [COMPILER, "-fsyntax-only", *flags, "-Werror", path],
+        [COMPILER, "-E", *flags, path],
+        cwd=directory,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.DEVNULL,
+    )
+    if run.returncode != 0:
+        return None
+    digest = hashlib.sha256(identity.encode())
+    digest.update("\0".join(CHECK_FLAGS + flags).encode())
+    digest.update(run.stdout)
+    return digest.hexdigest()
+
+
+def check(source, identity, passed_before):
+    """(path, fingerprint, exit status, compiler output); a source whose
+    fingerprint passed before is not compiled again."""
+    path, directory, flags = source
+    mark = fingerprint(source, identity)
+    if mark is not None and mark in passed_before:
+        return path, mark, 0, None
+    run = subprocess.run(
+        [COMPILER, *CHECK_FLAGS, *flags, path],
         cwd=directory,
         stdout=subprocess.PIPE,
         stderr=subprocess.STDOUT,
         text=True,
     )
-    return path, run.returncode, run.stdout
+    return path, mark, run.returncode, run.stdout
 
 
 def main():
@@ -117,19 +155,40 @@ def main():
     if windows_only == 0:
         raise SystemExit("FAIL: no *_unix.cpp in this build, so no *_win.cpp to check")
 
+    # Fingerprints of the sources that passed at the last run, so that a
+    # run after a small change compiles only what the change reaches.
+    passed_file = os.path.join(build_dir, "windows-sources-passed")
+    try:
+        with open(passed_file, encoding="ascii") as f:
+            passed_before = set(f.read().split())
+    except FileNotFoundError:
+        passed_before = set()
+    identity = compiler_identity()
+
     failed = []
+    passed = set()
+    unchanged = 0
     jobs = int(os.environ.get("COMMCHECK_JOBS", "2"))
     with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
-        for path, status, output in pool.map(check, sources):
+        results = pool.map(lambda source: check(source, identity, passed_before), sources)
+        for path, mark, status, output in results:
             if status != 0:
                 failed.append(path)
                 print(f"FAIL: {os.path.relpath(path, source_dir)}\n{output}", file=sys.stderr)
+                continue
+            if output is None:
+                unchanged += 1
             elif output:
                 print(output, end="")
+            if mark is not None:
+                passed.add(mark)
+    with open(passed_file, "w", encoding="ascii") as f:
+        f.write("".join(mark + "\n" for mark in sorted(passed)))
 
     print(
         f"{len(sources)} sources checked for Windows with {COMPILER} "
-        f"({windows_only} of them *_win.cpp), {len(failed)} failed"
+        f"({windows_only} of them *_win.cpp; {unchanged} unchanged since they "
+        f"last passed, not compiled again), {len(failed)} failed"
     )
     return 1 if failed else 0
 
