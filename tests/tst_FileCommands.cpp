@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -22,15 +21,11 @@
 #include <QTimer>
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <optional>
 #include <thread>
