@@ -28,6 +28,8 @@ at-spi2-core
 python3-pyatspi
 appstream
 desktop-file-utils
+python3
+g++-mingw-w64-x86-64
 "
 
 # `install-deps.sh bench` and `install-deps.sh package`: also what

@@ -3,6 +3,7 @@
 #include "ChartLoader.h"
 #include "ChartModule.h"
 #include "ChartPlots.h"
+#include "ChartScales.h"
 #include "ColumnReduction.h"
 #include "ExchangeRecord.h"
 #include "LoopbackCheck.h"
@@ -13,7 +14,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 
 namespace {
 
@@ -25,39 +25,6 @@ constexpr qint64 kDayMs = 24 * 60 * 60 * 1000;
 QString timeText(double ms)
 {
     return NumberText::fromSingle(static_cast<float>(ms));
-}
-
-// The least of 1, 1.5, 2, 3, 4, 5, 6, 8 times a power of ten that is at
-// least `value`; 1 for nothing above 0.
-double roundUp(double value)
-{
-    if (!(value > 0))
-        return 1;
-    const double decade = std::pow(10.0, std::floor(std::log10(value)));
-    for (double step : {1.0, 1.5, 2.0, 3.0, 4.0, 5.0, 6.0, 8.0, 10.0}) {
-        if (step * decade >= value)
-            return step * decade;
-    }
-    return 10 * decade;
-}
-
-// The least round span of time that holds `ms`: 10 s, 20 s, 30 s, 1 min ...
-// up to a year, then whole years.
-qint64 roundSpanMs(qint64 ms)
-{
-    constexpr qint64 kSecond = 1000;
-    constexpr qint64 kMinute = 60 * kSecond;
-    constexpr qint64 kHour = 60 * kMinute;
-    constexpr qint64 kYear = 365 * kDayMs;
-    for (qint64 span :
-         {10 * kSecond, 20 * kSecond, 30 * kSecond, kMinute,     2 * kMinute,  5 * kMinute,
-          10 * kMinute, 15 * kMinute, 30 * kMinute, kHour,       2 * kHour,    3 * kHour,
-          6 * kHour,    12 * kHour,   kDayMs,       2 * kDayMs,  3 * kDayMs,   7 * kDayMs,
-          14 * kDayMs,  30 * kDayMs,  60 * kDayMs,  90 * kDayMs, 180 * kDayMs, kYear}) {
-        if (ms <= span)
-            return span;
-    }
-    return (ms / kYear + 1) * kYear;
 }
 
 } // namespace
@@ -215,7 +182,7 @@ void ChartWindow::drawResponses()
     // new exchange mostly changes the line alone, not the axes, whose labels
     // cost more to lay out again than the line to draw.
     const qint64 firstMs = record_.firstAtMs();
-    const qint64 endMs = firstMs + roundSpanMs(record_.lastAtMs() - firstMs);
+    const qint64 endMs = firstMs + ChartScales::roundSpanMs(record_.lastAtMs() - firstMs);
     if (firstMs != shownFirstMs_ || endMs != shownEndMs_) {
         shownFirstMs_ = firstMs;
         shownEndMs_ = endMs;
@@ -258,41 +225,13 @@ void ChartWindow::drawResponses()
     plots_->setPoints(ChartPlots::Layer::Times, times.points(Exchange::Outcome::Ok));
     plots_->setPoints(ChartPlots::Layer::Errors, marks.points(Exchange::Outcome::Error));
     plots_->setPoints(ChartPlots::Layer::Lost, marks.points(Exchange::Outcome::Lost));
-    plots_->setResponseTop(roundUp(std::max(times.maxY(), marks.maxY()) * kHeadroom));
+    plots_->setResponseTop(ChartScales::roundUp(std::max(times.maxY(), marks.maxY()) * kHeadroom));
 }
 
 void ChartWindow::drawHistogram()
 {
-    // From the record's narrow buckets of the kept times, each counted into
-    // the bar its middle falls in: no look at the exchanges themselves.
-    const TimeHistogram &times = record_.keptTimes();
-    const int first = times.firstUsed();
-    const int last = times.lastUsed();
-    double lowMs = TimeHistogram::lowMs(first);
-    double highMs = TimeHistogram::lowMs(last + 1);
-    if (last < first) {
-        lowMs = 0;
-        highMs = 1;
-    }
-    const double width = (highMs - lowMs) / kHistogramBins;
-    std::array<std::uint64_t, kHistogramBins> bins{};
-    for (int b = first; b <= last; ++b) {
-        const double middle = (TimeHistogram::lowMs(b) + TimeHistogram::lowMs(b + 1)) / 2;
-        bins[std::min<std::size_t>(kHistogramBins - 1, std::size_t((middle - lowMs) / width))] +=
-            times.count(b);
-    }
-
-    // The outline of the bars: up and across each bin, down at the end.
-    QList<QPointF> outline;
-    outline.reserve(2 * kHistogramBins + 2);
-    outline.append({lowMs, 0});
-    std::uint64_t most = 0;
-    for (int i = 0; i < kHistogramBins; ++i) {
-        const double count = double(bins[std::size_t(i)]);
-        outline.append({lowMs + width * i, count});
-        outline.append({lowMs + width * (i + 1), count});
-        most = std::max(most, bins[std::size_t(i)]);
-    }
-    outline.append({highMs, 0});
-    plots_->setHistogram(outline, lowMs, highMs, roundUp(double(most) * kHeadroom));
+    const ChartScales::Bars bars = ChartScales::bars(record_.keptTimes(), kHistogramBins);
+    const std::uint64_t most = *std::max_element(bars.counts.begin(), bars.counts.end());
+    plots_->setHistogram(ChartScales::outline(bars), bars.lowMs, bars.highMs,
+                         ChartScales::roundUp(double(most) * kHeadroom));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileChooser.h"
+
 #include <QString>
 
 class FileDialog;
@@ -20,16 +22,11 @@ public:
 
     // The filter both buttons give the dialog.
     static QString filter();
-    // What a save that failed after a file was chosen tells the user.
-    static QString saveFailedMessage(const QString &path, const QString &reason);
 
 private:
     void load();
     void save();
-    // Shows the dialog set up for one button; the chosen path, or empty when
-    // the user cancelled.
-    QString choosePath(int flags);
 
     Controls &controls_;
-    FileDialog &dialog_;
+    FileChooser chooser_;
 };

@@ -3,7 +3,6 @@
 #include "AtomicFile.h"
 #include "ExchangeCsv.h"
 #include "ExchangeRecord.h"
-#include "FileCommands.h"
 #include "FileDialog.h"
 
 namespace {
@@ -14,7 +13,7 @@ constexpr qsizetype kPieceBytes = 256 * 1024;
 } // namespace
 
 RecordCommands::RecordCommands(const ExchangeRecord &record, FileDialog &dialog)
-    : record_(record), dialog_(dialog)
+    : record_(record), chooser_(dialog)
 {}
 
 QString RecordCommands::filter()
@@ -24,15 +23,12 @@ QString RecordCommands::filter()
 
 void RecordCommands::save()
 {
-    dialog_.setCancelError(true);
-    dialog_.setFlags(FileDialog::kOverwritePrompt);
-    dialog_.setFilter(filter());
-    if (!dialog_.showOpen())
+    const QString path = chooser_.choose(FileDialog::kOverwritePrompt, filter());
+    if (path.isEmpty())
         return;
-    const QString path = dialog_.fileName();
     QString reason;
     if (!write(path, &reason))
-        dialog_.showError(FileCommands::saveFailedMessage(path, reason));
+        chooser_.saveFailed(path, reason);
 }
 
 bool RecordCommands::write(const QString &path, QString *error) const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileChooser.h"
+
 #include <QString>
 
 class ExchangeRecord;
@@ -22,5 +24,5 @@ private:
     bool write(const QString &path, QString *error) const;
 
     const ExchangeRecord &record_;
-    FileDialog &dialog_;
+    FileChooser chooser_;
 };
