@@ -153,9 +153,11 @@ int main(int argc, char *argv[])
     const qint64 boxNs = clock.nsecsElapsed();
 
     // One poll of an answering station with a burst arrived since the last
-    // poll: it reads, escapes and collects the burst (up to the cap kept for
-    // matching) and leaves the receive box alone, as no text matched.
-    Controls::setBoxText(station.c().sendText, QStringLiteral("NEVER SENT"));
+    // poll: it reads and escapes the burst and leaves the receive box alone,
+    // as no text matched. It keeps only what can still begin an arrival of
+    // its text: of a burst of other text, at most the text's length.
+    const QString answerText = QStringLiteral("NEVER SENT");
+    Controls::setBoxText(station.c().sendText, answerText);
     station.form->controls().startButton->click(); // echo mode since the Receive click
     station.form->pollTimer().setInterval(0);
     if (!deliver(far, watchFd, burst)) {
@@ -167,9 +169,12 @@ int main(int argc, char *argv[])
     station.form->check().poll();
     const qint64 pollNs = clock.nsecsElapsed();
     if (station.form->port().input().size() != 0 ||
-        station.check().received().size() !=
-            std::min(expected.size(), LoopbackCheck::kRxBufferCap)) {
-        std::fprintf(stderr, "bench_burst: the poll did not take the whole burst\n");
+        station.check().received().size() > answerText.size()) {
+        std::fprintf(stderr,
+                     "bench_burst: the poll did not take the whole burst (%lld bytes left, "
+                     "%lld characters kept)\n",
+                     static_cast<long long>(station.form->port().input().size()),
+                     static_cast<long long>(station.check().received().size()));
         return 1;
     }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// What commcheck-cli's exit status means; the README and the man page list
+// What commcheck-cli's exit status means; docs/command-line.md and the man page list
 // the same codes. Where a run has more than one to tell, the one that
 // changes most what its user does next wins: a lost port (the run itself
 // was cut short), then a log that failed (the rows a user would read for

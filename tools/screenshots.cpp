@@ -1,4 +1,4 @@
-// Saves the pictures of the window that the README shows:
+// Saves the pictures of the window that the README and docs/ show:
 //   window.png          a loaded window, widened so both columns show;
 //   demo-checking.png   the checking station after a loop-back check across
 //                       a virtual null-modem cable;
