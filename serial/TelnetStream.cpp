@@ -82,21 +82,15 @@ QByteArray TelnetStream::feed(QByteArrayView bytes)
             m_reading = Reading::SubValue;
             break;
         case Reading::SubValue:
-            if (b == IAC) {
+            if (b == IAC)
                 m_reading = Reading::SubIac;
-            } else if (m_sub.size() < kMaxSubnegotiation) {
-                m_sub += c;
-            } else {
-                m_subTooLong = true;
-            }
+            else
+                keepSubnegotiationByte(c);
             break;
         case Reading::SubIac:
             if (b == IAC) {
                 m_reading = Reading::SubValue;
-                if (m_sub.size() < kMaxSubnegotiation)
-                    m_sub += c;
-                else
-                    m_subTooLong = true;
+                keepSubnegotiationByte(c);
             } else if (b == SE) {
                 m_reading = Reading::Data;
                 endSubnegotiation();
@@ -142,8 +136,16 @@ void TelnetStream::endSubnegotiation()
         m_answers.append({quint8(m_sub[1]), m_sub.mid(2)});
     // Any other option's subnegotiation is for an option the client never
     // agreed to.
-    m_sub.resize(0);
-    m_subTooLong = false;
+}
+
+void TelnetStream::keepSubnegotiationByte(char c)
+{
+    // Past the bound the bytes are only counted out, so that no server can
+    // make the client hold more than kMaxSubnegotiation bytes.
+    if (m_sub.size() < kMaxSubnegotiation)
+        m_sub += c;
+    else
+        m_subTooLong = true;
 }
 
 void TelnetStream::reply(quint8 verb, quint8 option)

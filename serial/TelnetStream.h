@@ -158,6 +158,7 @@ private:
     void receivedWont(quint8 option);
     void receivedDo(quint8 option);
     void receivedDont(quint8 option);
+    void keepSubnegotiationByte(char c);
     void endSubnegotiation();
     void reply(quint8 verb, quint8 option);
 
