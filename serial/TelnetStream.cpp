@@ -56,15 +56,21 @@ QByteArray TelnetStream::feed(QByteArrayView bytes)
     // the byte after a CR. Only the Telnet commands are taken out.
     QByteArray out;
     out.reserve(bytes.size());
-    for (char c : bytes) {
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
         const quint8 b = quint8(c);
         switch (m_reading) {
-        case Reading::Data:
-            if (b == IAC)
+        case Reading::Data: {
+            // The run of data up to the next IAC goes out at once.
+            qsizetype end = bytes.indexOf(char(IAC), i);
+            if (end < 0)
+                end = bytes.size();
+            out += bytes.sliced(i, end - i);
+            i = end;
+            if (i < bytes.size())
                 m_reading = Reading::Iac;
-            else
-                out += c;
             break;
+        }
         case Reading::Iac:
             if (b == IAC) {
                 out += c;
