@@ -7,7 +7,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Seconds each fuzz target runs within `make test`.
 FUZZ_SECONDS ?= 15
-FUZZ_TARGETS := fuzz_codec fuzz_cp932 fuzz_first_field
+FUZZ_TARGETS := fuzz_codec fuzz_cp932 fuzz_first_field fuzz_telnet
 # Where `make install` puts the program; e.g. make install PREFIX=$HOME/.local
 PREFIX ?= /usr/local
 
