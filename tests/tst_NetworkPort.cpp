@@ -57,6 +57,7 @@ public:
         Banner,
         CloseAtSettings,
         RefuseOption,
+        Silent,
     };
 
     explicit FakeComPortServer(Behaviour behaviour) : behaviour_(behaviour)
@@ -78,6 +79,8 @@ private:
     {
         client_ = server_.nextPendingConnection();
         connect(client_, &QTcpSocket::readyRead, this, &FakeComPortServer::answer);
+        if (behaviour_ == Behaviour::Silent)
+            return;
         if (behaviour_ == Behaviour::Banner)
             client_->write(kBanner);
         const char verb = behaviour_ == Behaviour::RefuseOption ? char(TelnetStream::DONT)
@@ -88,6 +91,8 @@ private:
     void answer()
     {
         reader_.feed(client_->readAll());
+        if (behaviour_ == Behaviour::Silent)
+            return;
         for (const auto &asked : reader_.takeComPortAnswers()) {
             QByteArray value = asked.value;
             switch (asked.command) {
@@ -323,6 +328,8 @@ void NetworkPortTest::checksTheServersAnswers_data()
         << Behaviour::CloseAtSettings << false << "closed the connection";
     QTest::newRow("COM port option turned down")
         << Behaviour::RefuseOption << false << "refused the COM port option";
+    QTest::newRow("server that never answers")
+        << Behaviour::Silent << false << "did not agree to the COM port option";
 }
 
 void NetworkPortTest::checksTheServersAnswers()
