@@ -162,7 +162,9 @@ template <typename Done> bool NetworkPort::waitFor(std::chrono::milliseconds lim
     deadline.setSingleShot(true);
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     auto check = [&] {
-        if (done() || socket_.state() != QAbstractSocket::ConnectedState)
+        // A name being looked up and a connection being made are on their
+        // way; only a connection that ended stops the wait early.
+        if (done() || socket_.state() == QAbstractSocket::UnconnectedState)
             loop.quit();
     };
     const auto readConnection =

@@ -173,17 +173,23 @@ bool NetworkPortTest::startLine(Line &line)
 void NetworkPortTest::carriesEveryByteBothWays_data()
 {
     QTest::addColumn<bool>("rfc2217");
-    QTest::newRow("rfc2217, 0xFF doubled on the wire") << true;
-    QTest::newRow("socket, bytes as they are") << false;
+    QTest::addColumn<QString>("host");
+    QTest::newRow("rfc2217, 0xFF doubled on the wire") << true << "127.0.0.1";
+    QTest::newRow("socket, bytes as they are") << false << "127.0.0.1";
+    // The name is looked up before the connection is made.
+    QTest::newRow("rfc2217 to a host by name") << true << "localhost";
 }
 
 void NetworkPortTest::carriesEveryByteBothWays()
 {
     QFETCH(bool, rfc2217);
+    QFETCH(QString, host);
     Line line;
     if (!startLine(line))
         QFAIL("ser2net could not be started in front of a pseudo-terminal");
-    NetworkPort port(rfc2217 ? line.server->rfc2217Address() : line.server->socketAddress());
+    QString address = rfc2217 ? line.server->rfc2217Address() : line.server->socketAddress();
+    address.replace(QStringLiteral("127.0.0.1"), host);
+    NetworkPort port(address);
     QVERIFY2(port.open(), qPrintable(port.errorString()));
 
     const QByteArray bytes = everyByte();
