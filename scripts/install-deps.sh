@@ -21,6 +21,7 @@ libfontconfig-dev
 libgl-dev
 fonts-ipafont-gothic
 socat
+ser2net
 xvfb
 xauth
 dbus-daemon

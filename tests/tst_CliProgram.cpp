@@ -2,12 +2,14 @@
 #include "PortFolder.h"
 #include "PtyPair.h"
 #include "ScratchFiles.h"
+#include "Ser2net.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -40,7 +42,17 @@ constexpr int kLimitMs = 30000;
 // on a terminal.
 constexpr int kSetupFailed = 125;
 
-enum class FarEnd { None, Echo, Silent, Preloaded };
+// The echoing far ends behind ser2net: the port is its rfc2217:// or
+// socket:// address; NobodyListening: an rfc2217:// address with no server.
+enum class FarEnd {
+    None,
+    Echo,
+    Silent,
+    Preloaded,
+    EchoBehindRfc2217,
+    EchoBehindSocket,
+    NobodyListening,
+};
 enum class Action {
     RunToEnd,
     InterruptAfterRows,
@@ -226,6 +238,16 @@ void CliProgramTest::endsWithItsExitCode_data()
         << summary.arg(QStringLiteral("stopped by SIGINT"), QStringLiteral("[1-9]\\d*"),
                        QStringLiteral("0"))
         << QString() << QByteArray();
+    QTest::newRow("echo behind ser2net over RFC 2217")
+        << "check %DEV --text ABC[13] --interval 20 --count 5" << FarEnd::EchoBehindRfc2217
+        << Action::RunToEnd << Start::Captured << 0
+        << summary.arg(QStringLiteral("5 probes ended"), QStringLiteral("5"), QStringLiteral("0"))
+        << QString() << QByteArray();
+    QTest::newRow("echo behind ser2net over raw TCP")
+        << "check %DEV --text ABC[13] --interval 20 --count 5" << FarEnd::EchoBehindSocket
+        << Action::RunToEnd << Start::Captured << 0
+        << summary.arg(QStringLiteral("5 probes ended"), QStringLiteral("5"), QStringLiteral("0"))
+        << QString() << QByteArray();
     QTest::newRow("echo, precise, on a terminal")
         << "check %DEV --text ABC[13] --interval 30 --count 10 --precise" << FarEnd::Echo
         << Action::RunToEnd << Start::OnTerminal << 0
@@ -290,6 +312,12 @@ void CliProgramTest::endsWithItsExitCode_data()
                    .arg(QStringLiteral("3 probes ended"), QStringLiteral("3"), QStringLiteral("0"))
                    .mid(1)
         << QString() << QByteArray();
+    QTest::newRow("device server not listening")
+        << "check %DEV --text A" << FarEnd::NobodyListening << Action::RunToEnd << Start::Captured
+        << 3 << QStringLiteral("^$")
+        << QStringLiteral("commcheck-cli: cannot open port %DEV: %DEV could not be reached: "
+                          "Connection refused\n")
+        << QByteArray();
     QTest::newRow("missing device")
         << "check /nonexistent/ttyX --text A" << FarEnd::None << Action::RunToEnd << Start::Captured
         << 3 << QStringLiteral("^$")
@@ -360,10 +388,23 @@ void CliProgramTest::endsWithItsExitCode()
     std::unique_ptr<NullModemCable> echo;
     std::unique_ptr<PtyPair> pty;
     QString device;
+    std::unique_ptr<Ser2net> server;
     if (farEnd == FarEnd::Echo) {
         echo = std::make_unique<NullModemCable>(NullModemCable::Echo);
         QVERIFY2(echo->isValid(), qPrintable(echo->error()));
         device = echo->endA();
+    } else if (farEnd == FarEnd::NobodyListening) {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        device = QStringLiteral("rfc2217://127.0.0.1:%1").arg(closed.serverPort());
+    } else if (farEnd == FarEnd::EchoBehindRfc2217 || farEnd == FarEnd::EchoBehindSocket) {
+        echo = std::make_unique<NullModemCable>(NullModemCable::Echo);
+        QVERIFY2(echo->isValid(), qPrintable(echo->error()));
+        server = std::make_unique<Ser2net>(echo->endA());
+        if (!server->start())
+            QFAIL(qPrintable(server->error()));
+        device = farEnd == FarEnd::EchoBehindRfc2217 ? server->rfc2217Address()
+                                                     : server->socketAddress();
     } else if (farEnd != FarEnd::None) {
         pty = std::make_unique<PtyPair>();
         QVERIFY2(pty->isValid(), qPrintable(pty->error()));
