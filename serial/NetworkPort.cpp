@@ -207,6 +207,10 @@ bool NetworkPort::open()
         return false;
     }
     dropData_ = false;
+    if (kind_ == Kind::Socket)
+        note_ = QStringLiteral("%1 carries the bytes only: the line settings are the device "
+                               "server's own, %2 is not applied")
+                    .arg(where_, line_.toString());
     state_ = State::Open;
     ++opens_;
     error_.clear();

@@ -65,8 +65,9 @@ public:
 
     QString errorString() const override { return error_; }
     // What the last open accepted without the server's word (a setting it
-    // left unanswered); empty when the server confirmed everything.
-    QString note() const { return note_; }
+    // left unanswered), or, for socket://, that no setting was applied;
+    // empty when the server confirmed everything.
+    QString note() const override { return note_; }
 
     // The most bytes kept waiting to be sent; a send beyond it is refused.
     static constexpr qint64 kWriteBufferLimit = 8 * 1024 * 1024;

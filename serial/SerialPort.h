@@ -71,6 +71,10 @@ public:
 
     // Why the last open failed, or why the port was lost (for diagnostics).
     virtual QString errorString() const = 0;
+    // What the user should know about the last successful open (a setting
+    // taken without the device's word, settings not applied at all); empty
+    // when the port is what was asked for.
+    virtual QString note() const { return {}; }
 
 signals:
     // The open port failed and has been closed. Emitted once per loss.
