@@ -1,8 +1,8 @@
 #include "DialogLanguage.h"
 #include "FontWarmUp.h"
 #include "Form1.h"
+#include "LinePort.h"
 #include "QtFileDialog.h"
-#include "QtSerialPort.h"
 #include "QtTimer.h"
 #include "SteadyClock.h"
 
@@ -55,7 +55,7 @@ int main(int argc, char *argv[])
     fonts.wait();
 
     PlatformServices services;
-    services.port = std::make_unique<QtSerialPort>();
+    services.port = std::make_unique<LinePort>();
     services.clock = std::make_unique<SteadyClock>();
     services.probeTimer = std::make_unique<QtTimer>();
     services.pollTimer = std::make_unique<QtTimer>();

@@ -6,10 +6,10 @@
 #include "Console.h"
 #include "CsvLog.h"
 #include "ExitCode.h"
+#include "LinePort.h"
 #include "NetworkPort.h"
 #include "PortLocator.h"
 #include "PortSession.h"
-#include "QtSerialPort.h"
 #include "ReceiveRun.h"
 #include "SendRun.h"
 #include "StopSignals.h"
@@ -83,13 +83,12 @@ int CliProgram::run(const QStringList &arguments)
                                  .arg(stops.errorString()));
 
     const auto number = options.portNumber();
-    // A line behind a device server (rfc2217:// or socket://) is no device
-    // of this machine.
-    const bool network = !number && NetworkPort::looksLikeAddress(options.port);
     // Opening would change the settings of the terminal the shell reads its
-    // commands from, under it.
+    // commands from, under it. A line behind a device server (rfc2217:// or
+    // socket://) is no device of this machine.
     if (const QString device = number ? PortLocator::deviceFor(*number) : options.port;
-        !network && !device.isEmpty() && Console::isBackgroundTerminal(device)) {
+        !device.isEmpty() && !NetworkPort::looksLikeAddress(device) &&
+        Console::isBackgroundTerminal(device)) {
         Console::write(err_,
                        QStringLiteral("commcheck-cli: cannot open port %1: it is the terminal "
                                       "this program runs in the background of; run it in "
@@ -98,9 +97,8 @@ int CliProgram::run(const QStringList &arguments)
         return ExitPortNotOpened;
     }
 
-    const std::unique_ptr<SerialPort> port =
-        network ? std::unique_ptr<SerialPort>(new NetworkPort) : std::make_unique<QtSerialPort>();
-    PortSession session(*port);
+    LinePort port;
+    PortSession session(port);
     const bool opened = number ? session.open(*number, options.line)
                                : session.openDevice(options.port, options.line);
     if (!opened) {

@@ -1,5 +1,7 @@
 #include "PortLocator.h"
 
+#include "NetworkPort.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -89,7 +91,12 @@ QString deviceFor(int number)
     if (!entry.isFile())
         return {};
     const QString device = firstLineOf(entry.filePath());
-    return device.isEmpty() ? QString() : realPathOf(entryDevice(entry.path(), device));
+    if (device.isEmpty())
+        return {};
+    // A line behind a device server is named by its address, as written.
+    if (NetworkPort::looksLikeAddress(device))
+        return device;
+    return realPathOf(entryDevice(entry.path(), device));
 }
 
 } // namespace PortLocator

@@ -11,9 +11,11 @@
 // Linux) may hold an entry "comN": a symbolic link to the device (such as
 // /dev/serial/by-id/usb-...), or a file whose first line names it. Port N is
 // then that device, resolved to its real path so that the lock taken on it
-// matches other programs'. Without an entry, port N is the system's own N-th
-// port: /dev/ttyS(N-1) on Linux, COMN on Windows. Port numbers run from 1 to
-// 32767, what the port number box takes (a 16-bit signed number above 0).
+// matches other programs'. An entry file whose first line is an rfc2217://
+// or socket:// address names a line behind a device server. Without an
+// entry, port N is the system's own N-th port: /dev/ttyS(N-1) on Linux, COMN
+// on Windows. Port numbers run from 1 to 32767, what the port number box
+// takes (a 16-bit signed number above 0).
 namespace PortLocator {
 
 constexpr int kFirstPort = 1;
@@ -25,7 +27,8 @@ bool isPortNumber(int number);
 // The port folder (it need not exist).
 QString portFolder();
 
-// The device for port `number`, or an empty string when it names none.
+// The device for port `number` (or the network address its entry gives), or
+// an empty string when it names none.
 QString deviceFor(int number);
 
 // The device an entry file of `portFolder` names with `text`, its first line:

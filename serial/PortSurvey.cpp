@@ -1,5 +1,6 @@
 #include "PortSurvey.h"
 
+#include "NetworkPort.h"
 #include "PortLocator.h"
 
 #include <QFileInfo>
@@ -51,7 +52,12 @@ PortSurvey PortSurvey::from(const QList<SerialDevice> &devices, const QMap<int, 
         if (!PortLocator::isPortNumber(it.key()))
             continue;
         Named entry{it.key(), it.value(), true, describe(findDevice(devices, it.value()))};
-        if (!it.value().isEmpty() && deviceExists(it.value())) {
+        // Whether a device server answers is known only by connecting, which
+        // a hint must not wait for: its entry is listed as it stands.
+        if (NetworkPort::looksLikeAddress(it.value())) {
+            entry.description = QStringLiteral("device server");
+            survey.named << entry;
+        } else if (!it.value().isEmpty() && deviceExists(it.value())) {
             survey.named << entry;
             namedPaths << it.value();
         } else {

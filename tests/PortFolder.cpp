@@ -39,6 +39,16 @@ bool PortFolder::map(int number, const QString &device)
     return QFile::link(device, path() + QStringLiteral("/com%1").arg(number));
 }
 
+bool PortFolder::write(int number, const QString &line)
+{
+    if (!dir_.isValid() || !QDir().mkpath(path()))
+        return false;
+    unmap(number);
+    QFile entry(path() + QStringLiteral("/com%1").arg(number));
+    const QByteArray bytes = line.toLocal8Bit() + '\n';
+    return entry.open(QIODevice::WriteOnly) && entry.write(bytes) == bytes.size() && entry.flush();
+}
+
 bool PortFolder::unmap(int number)
 {
     const QString entry = path() + QStringLiteral("/com%1").arg(number);

@@ -13,6 +13,9 @@ public:
     bool isValid() const { return dir_.isValid(); }
     // Makes port `number` name `device` (a symbolic link comN -> device).
     bool map(int number, const QString &device);
+    // Makes port `number` a file entry whose first line is `line` (a device
+    // path, or a device server's address).
+    bool write(int number, const QString &line);
     bool unmap(int number);
     QString path() const;
 

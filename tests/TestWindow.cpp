@@ -1,7 +1,7 @@
 #include "TestWindow.h"
 
 #include "ChartLoader.h"
-#include "QtSerialPort.h"
+#include "LinePort.h"
 #include "QtTimer.h"
 #include "SteadyClock.h"
 
@@ -52,7 +52,7 @@ TestWindow::TestWindow(Platform platform, Settings settings)
     ChartLoader::setModuleFile(QStringLiteral(COMMCHECK_CHART_MODULE));
     PlatformServices services;
     if (platform == Real) {
-        services.port = std::make_unique<QtSerialPort>();
+        services.port = std::make_unique<LinePort>();
         services.clock = std::make_unique<SteadyClock>();
         services.probeTimer = std::make_unique<QtTimer>();
         services.pollTimer = std::make_unique<QtTimer>();

@@ -1,10 +1,10 @@
 // The port buttons: open with the window's settings, send, receive, close,
 // and a port lost under the window. On fakes for the handler's logic, and on
 // real pseudo-terminals for what reaches the line.
+#include "LinePort.h"
 #include "LoopbackCheck.h"
 #include "PortFolder.h"
 #include "PortSession.h"
-#include "QtSerialPort.h"
 #include "TestWindow.h"
 #include "WindowOnPty.h"
 
@@ -409,7 +409,7 @@ void TestPortControl::realSendsBeyondTheBoundAreRefusedWhole()
     WindowOnPty f; // the far end reads nothing until the end
     PtyPair &pty = f.line.pty;
     f.c().lineSettings[4]->setCurrentIndex(0); // no handshaking: every byte is data
-    static_cast<QtSerialPort &>(f.form->port()).setWriteBufferLimit(64 * 1024);
+    static_cast<LinePort &>(f.form->port()).local().setWriteBufferLimit(64 * 1024);
     QVERIFY2(f.open(), qPrintable(f.problem()));
     Controls::setBoxText(f.c().receivedText, QStringLiteral("earlier"));
 

@@ -78,6 +78,11 @@ void TestPortHints::surveySortsDevicesByNumber_data()
         << QStringList{};
     QTest::newRow("folder entry names a device that is gone")
         << QStringList{} << QStringList{"5=GONE"} << QList<Row>{} << QList<int>{5} << QStringList{};
+    // Whether a device server answers is not looked at for a hint.
+    QTest::newRow("folder entries name device servers")
+        << QStringList{} << QStringList{"7=rfc2217://[::1]:2217", "8=socket://host:4001"}
+        << QList<Row>{{7, "rfc2217://[::1]:2217", true}, {8, "socket://host:4001", true}}
+        << QList<int>{} << QStringList{};
     QTest::newRow("folder entry names nothing")
         << QStringList{} << QStringList{"6="} << QList<Row>{} << QList<int>{6} << QStringList{};
     QTest::newRow("device named by the folder is not listed again")

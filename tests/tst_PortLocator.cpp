@@ -67,7 +67,8 @@ void PortLocatorTest::folderEntryNamesTheDevice_data()
     // for the device, made by the test. Kinds: "link" (comN -> target),
     // "file" (comN holds the target on its first line), "folder" (comN is a
     // folder), "fifo" (comN is a FIFO a writer holds open, with the target on
-    // its first line waiting in it).
+    // its first line waiting in it), "address" (comN holds the target, a
+    // network address, on its first line).
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("expected"); // empty: the port names nothing
@@ -105,6 +106,13 @@ void PortLocatorTest::folderEntryNamesTheDevice_data()
     QTest::newRow("file naming the device relative to the port folder") << "relative"
                                                                         << "device"
                                                                         << "device";
+    // Not a path, relative or otherwise: taken as written.
+    QTest::newRow("file naming a device server") << "address"
+                                                 << "rfc2217://[::1]:2217\nsecond line"
+                                                 << "rfc2217://[::1]:2217";
+    QTest::newRow("file naming a raw TCP line") << "address"
+                                                << "SOCKET://ser2net.local:4001"
+                                                << "SOCKET://ser2net.local:4001";
 }
 
 void PortLocatorTest::folderEntryNamesTheDevice()
@@ -125,7 +133,10 @@ void PortLocatorTest::folderEntryNamesTheDevice()
     QVERIFY(QDir(root).mkdir(QStringLiteral("by-id")));
     QVERIFY(QFile::link(root + QStringLiteral("/device"), root + QStringLiteral("/by-id/adapter")));
 
-    QString targetPath = target.isEmpty() ? QString() : root + u'/' + target;
+    const bool address = kind == u"address";
+    if (address)
+        kind = QStringLiteral("file");
+    QString targetPath = target.isEmpty() || address ? target : root + u'/' + target;
     const QString workingFolder = QDir::currentPath();
     auto restoreWorkingFolder = qScopeGuard([&] { QDir::setCurrent(workingFolder); });
     if (kind == u"relative") {
@@ -162,7 +173,7 @@ void PortLocatorTest::folderEntryNamesTheDevice()
         entry.close();
     }
 
-    const QString expectedPath = expected.isEmpty() ? QString() : root + u'/' + expected;
+    const QString expectedPath = expected.isEmpty() || address ? expected : root + u'/' + expected;
     QCOMPARE(PortLocator::deviceFor(kNumber), expectedPath);
     if (fifoWriter >= 0) {
         // Still waiting there: nobody read the FIFO.

@@ -1,9 +1,11 @@
 // Two stations joined by a virtual null-modem cable, on the real serial port
 // layer, timers and clock: one checks the line, the other echoes. Two
-// windows, or a window and the command line, either way round.
+// windows (each end plugged in here, or each behind a device server), or a
+// window and the command line, either way round.
 #include "LoopbackCheck.h"
 #include "NullModemCable.h"
 #include "PortFolder.h"
+#include "Ser2net.h"
 #include "TestWindow.h"
 
 #include <QLabel>
@@ -18,18 +20,46 @@
 class TestTwoStations : public QObject {
     Q_OBJECT
 private slots:
+    void checkingAndAnsweringStationsAgree_data();
     void checkingAndAnsweringStationsAgree();
     void windowAndCommandLineAnswerEachOther_data();
     void windowAndCommandLineAnswerEachOther();
 };
 
+namespace {
+
+// How each window's port number reaches its end of the cable.
+enum class Reach { Device, Rfc2217, Socket };
+
+} // namespace
+
+void TestTwoStations::checkingAndAnsweringStationsAgree_data()
+{
+    QTest::addColumn<Reach>("reach");
+    QTest::newRow("each end a device of this machine") << Reach::Device;
+    QTest::newRow("each end behind ser2net, rfc2217") << Reach::Rfc2217;
+    QTest::newRow("each end behind ser2net, raw TCP") << Reach::Socket;
+}
+
 void TestTwoStations::checkingAndAnsweringStationsAgree()
 {
+    QFETCH(Reach, reach);
     PortFolder folder;
     NullModemCable cable;
     QVERIFY2(cable.isValid(), qPrintable(cable.error()));
-    QVERIFY(folder.map(1, cable.endA()));
-    QVERIFY(folder.map(2, cable.endB()));
+    // Declared after the cable: each server goes before its device.
+    Ser2net serverA(cable.endA());
+    Ser2net serverB(cable.endB());
+    if (reach == Reach::Device) {
+        QVERIFY(folder.map(1, cable.endA()));
+        QVERIFY(folder.map(2, cable.endB()));
+    } else {
+        QVERIFY2(serverA.start(), qPrintable(serverA.error()));
+        QVERIFY2(serverB.start(), qPrintable(serverB.error()));
+        const bool rfc2217 = reach == Reach::Rfc2217;
+        QVERIFY(folder.write(1, rfc2217 ? serverA.rfc2217Address() : serverA.socketAddress()));
+        QVERIFY(folder.write(2, rfc2217 ? serverB.rfc2217Address() : serverB.socketAddress()));
+    }
 
     const QString text = QStringLiteral("ABC[13]あ");
     TestWindow answering(TestWindow::Real);
