@@ -5,6 +5,7 @@
 #include "LoopbackCheck.h"
 #include "PortFolder.h"
 #include "PortSession.h"
+#include "Ser2net.h"
 #include "TestWindow.h"
 #include "WindowOnPty.h"
 
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTest>
 
 namespace {
@@ -70,6 +72,7 @@ private slots:
     void realOpenAppliesSettingsToTheDevice_data();
     void realOpenAppliesSettingsToTheDevice();
     void realOpenFailsOnSettingsThePtyCannotTake();
+    void realOpenFailsOnMissingDevice_data();
     void realOpenFailsOnMissingDevice();
     void realOpenFailsOnBusyDeviceAndLeavesHolderAlone();
     void realSendPutsBytesOnTheLine();
@@ -77,6 +80,7 @@ private slots:
     void realReceiveShowsBracketedCodes();
     void realReceiveJoinsASplitDoubleByteCharacter();
     void realCloseAndReopen();
+    void realPulledCableClosesThePortOnce_data();
     void realPulledCableClosesThePortOnce();
 };
 
@@ -363,10 +367,30 @@ void TestPortControl::realOpenFailsOnSettingsThePtyCannotTake()
     }
 }
 
+void TestPortControl::realOpenFailsOnMissingDevice_data()
+{
+    QTest::addColumn<QString>("entry"); // a link's target, or a file's line
+    QTest::newRow("device not there") << QStringLiteral("/dev/commcheck-no-such-device");
+    QTest::newRow("device server refusing the connection") << QStringLiteral("rfc2217://CLOSED");
+    QTest::newRow("device server whose name does not resolve")
+        << QStringLiteral("socket://commcheck-no-such-host.invalid:2000");
+}
+
 void TestPortControl::realOpenFailsOnMissingDevice()
 {
+    QFETCH(QString, entry);
     PortFolder folder;
-    QVERIFY(folder.map(1, QStringLiteral("/dev/commcheck-no-such-device")));
+    if (entry.startsWith(u'/')) {
+        QVERIFY(folder.map(1, entry));
+    } else {
+        // A port nothing listens on: one just given up by a server.
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        entry.replace(QStringLiteral("CLOSED"),
+                      QStringLiteral("127.0.0.1:%1").arg(closed.serverPort()));
+        closed.close();
+        QVERIFY(folder.write(1, entry));
+    }
     TestWindow f(TestWindow::Real);
     QVERIFY(!f.open(1));
     QCOMPARE(buttonStates(f.c()), kClosed);
@@ -477,14 +501,33 @@ void TestPortControl::realCloseAndReopen()
     QCOMPARE(buttonStates(f.c()), kOpen);
 }
 
+void TestPortControl::realPulledCableClosesThePortOnce_data()
+{
+    QTest::addColumn<bool>("deviceServer"); // else the pty is plugged in here
+    QTest::newRow("adapter pulled out") << false;
+    QTest::newRow("device server killed") << true;
+}
+
 void TestPortControl::realPulledCableClosesThePortOnce()
 {
+    QFETCH(bool, deviceServer);
     WindowOnPty f(3);
+    QVERIFY2(f.line.problem().isEmpty(), qPrintable(f.line.problem()));
+    // Behind a device server, port 3's entry is the server's rfc2217://
+    // address; killing the server is the pulled cable.
+    auto server = std::make_unique<Ser2net>(f.line.pty.slavePath());
+    if (deviceServer) {
+        QVERIFY2(server->start(), qPrintable(server->error()));
+        QVERIFY(f.line.folder.write(3, server->rfc2217Address()));
+    }
     QVERIFY2(f.open(), qPrintable(f.problem()));
 
     int losses = 0;
     QObject::connect(&f.form->port(), &SerialPort::lost, [&losses] { ++losses; });
-    f.line.pty.closeMaster();
+    if (deviceServer)
+        server->kill();
+    else
+        f.line.pty.closeMaster();
     QTRY_COMPARE_WITH_TIMEOUT(losses, 1, kWaitMs);
     QCOMPARE(buttonStates(f.c()), kClosed);
     QCOMPARE(Controls::boxText(f.c().receivedText), Form1::lostMessage(3));
@@ -494,10 +537,15 @@ void TestPortControl::realPulledCableClosesThePortOnce()
     QTest::qWait(300);
     QCOMPARE(losses, 1);
 
-    // A new device under the same number opens again.
+    // A new device (or server) under the same number opens again.
     PtyPair replacement;
     QVERIFY2(replacement.isValid(), qPrintable(replacement.error()));
     QVERIFY(f.line.plugIn(replacement));
+    if (deviceServer) {
+        server = std::make_unique<Ser2net>(replacement.slavePath());
+        QVERIFY2(server->start(), qPrintable(server->error()));
+        QVERIFY(f.line.folder.write(3, server->rfc2217Address()));
+    }
     QVERIFY2(f.open(), qPrintable(f.problem()));
 }
 
