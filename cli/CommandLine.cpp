@@ -240,8 +240,8 @@ CommandLine::Result CommandLine::parse(const QStringList &arguments)
     CliOptions &options = result.options;
     options.command = *command;
     if (positional.size() < 2 || positional.at(1).isEmpty()) {
-        result.error = QStringLiteral("%1 needs a PORT (a port number, a device path, "
-                                      "rfc2217://HOST:PORT or socket://HOST:PORT)")
+        result.error = QStringLiteral("%1 needs a PORT (a port number, a device path or "
+                                      "a device server's address)")
                            .arg(CliOptions::commandName(*command));
         return result;
     }

@@ -134,8 +134,7 @@ void CommandLineTest::refusesBadInput_data()
                                               << "Missing value after '--count'.";
     QTest::newRow("missing PORT")
         << "check --text A"
-        << "check needs a PORT (a port number, a device path, rfc2217://HOST:PORT or "
-           "socket://HOST:PORT)";
+        << "check needs a PORT (a port number, a device path or a device server's address)";
     QTest::newRow("second PORT") << "send 1 2 --text A"
                                  << "unexpected argument \"2\"";
     QTest::newRow("missing text") << "answer 1"
