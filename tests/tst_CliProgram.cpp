@@ -563,7 +563,7 @@ void CliProgramTest::endsWithItsExitCode()
         break;
     }
     case Action::ShowMarkedBytes: {
-        // What the far end sends before the program listens is dropped.
+        // What the far end sends before the program listens may be dropped.
         const QDeadlineTimer deadline(kLimitMs);
         while (!shown.contains('.') && cli.state() == QProcess::Running && !deadline.hasExpired()) {
             QVERIFY(pty->write("."));
