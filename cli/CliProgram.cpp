@@ -106,6 +106,10 @@ int CliProgram::run(const QStringList &arguments)
                                  .arg(options.port, session.errorString()));
         return ExitPortNotOpened;
     }
+    // Said once, before the run prints anything: what the open took without
+    // the device's word (a socket:// line keeps the server's own settings).
+    if (const QString note = session.port().note(); !note.isEmpty())
+        Console::write(err_, QStringLiteral("commcheck-cli: %1\n").arg(note));
 
     const std::unique_ptr<CliRun> run =
         runFor(options, session, log.isOpen() ? &log : nullptr, out_, err_);

@@ -157,8 +157,12 @@ CommandLine::CommandLine()
         "  send PORT     send the text once, and wait until the line has taken it\n"
         "  receive PORT  print what arrives, control codes in brackets\n"
         "\n"
-        "PORT is a port number (the window's numbering and port folder) or a device\n"
-        "such as /dev/ttyUSB0.\n"
+        "PORT is a port number (the window's numbering and port folder), a device\n"
+        "such as /dev/ttyUSB0, or a line behind a device server:\n"
+        "  rfc2217://HOST:PORT  Telnet with RFC 2217: the line settings are sent to\n"
+        "                       the server, and the open fails if it does not take them\n"
+        "  socket://HOST:PORT   raw TCP: the bytes only, the server's settings stand\n"
+        "HOST is a name, an IPv4 address or a bracketed IPv6 address ([::1]).\n"
         "\n"
         "Exit status: 0 at least one exchange completed and nothing was wrong (send,\n"
         "receive, answer: done or stopped); 1 errors, lost, late or unanswered\n"
@@ -168,7 +172,8 @@ CommandLine::CommandLine()
     parser_.addPositionalArgument(QStringLiteral("command"),
                                   QStringLiteral("check, answer, send or receive."));
     parser_.addPositionalArgument(QStringLiteral("PORT"),
-                                  QStringLiteral("Port number or device path."));
+                                  QStringLiteral("Port number, device path, rfc2217://HOST:PORT "
+                                                 "or socket://HOST:PORT."));
     parser_.addOption(help_);
     parser_.addOption(version_);
     for (const Option &o : options_)
@@ -201,6 +206,7 @@ QString CommandLine::usage()
         "       commcheck-cli receive PORT [--for TIME] [line settings]\n"
         "Line settings: --baud N --data-bits 5-8 --parity N|E|O|M|S --stop-bits 1|1.5|2\n"
         "               --flow none|xon|rts|rts+xon\n"
+        "PORT: a port number, a device, rfc2217://HOST:PORT or socket://HOST:PORT\n"
         "Try 'commcheck-cli --help' for more.\n");
 }
 
@@ -234,7 +240,8 @@ CommandLine::Result CommandLine::parse(const QStringList &arguments)
     CliOptions &options = result.options;
     options.command = *command;
     if (positional.size() < 2 || positional.at(1).isEmpty()) {
-        result.error = QStringLiteral("%1 needs a PORT (a port number or a device path)")
+        result.error = QStringLiteral("%1 needs a PORT (a port number, a device path or "
+                                      "a device server's address)")
                            .arg(CliOptions::commandName(*command));
         return result;
     }

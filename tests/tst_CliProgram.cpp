@@ -42,8 +42,9 @@ constexpr int kLimitMs = 30000;
 // on a terminal.
 constexpr int kSetupFailed = 125;
 
-// The echoing far ends behind ser2net: the port is its rfc2217:// or
-// socket:// address; NobodyListening: an rfc2217:// address with no server.
+// Behind ser2net, an echoing far end or a pseudo-terminal the test plays the
+// far end on: the port is ser2net's rfc2217:// or socket:// address.
+// NobodyListening: an rfc2217:// address with no server.
 enum class FarEnd {
     None,
     Echo,
@@ -51,6 +52,8 @@ enum class FarEnd {
     Preloaded,
     EchoBehindRfc2217,
     EchoBehindSocket,
+    PtyBehindRfc2217,
+    PtyBehindSocket,
     NobodyListening,
 };
 enum class Action {
@@ -65,6 +68,11 @@ enum class Action {
     InterruptWhileSending, // likewise
     ReadSlowly,            // the far end reads a little at a time until the program ends
     TerminateOnceTaken,    // the far end sends text; SIGTERM once the port has taken it
+    KillServerOnceEchoed,  // ser2net killed once probes have come back through it
+    ProbeUntilAnswered,    // the far end sends ABC CR until it is answered; then SIGTERM
+    // The far end sends dots until one is shown, then kMarkedBytes; SIGTERM
+    // once they are shown up to their last [3].
+    ShowMarkedBytes,
 };
 // How the program is started: where its standard output goes, and under
 // which terminal.
@@ -77,6 +85,10 @@ enum class Start {
     // set as `stty tostop` sets it: output from the background halts a job.
     InBackgroundOfTerminal,
 };
+
+// STX, CR LF, あ in code page 932, CR NUL, ESC, ETX: control codes, a
+// double-byte character and what Telnet gives a meaning of its own.
+const QByteArray kMarkedBytes("\x02OK\r\n\x82\xa0\r\0\x1b\x03", 11);
 
 // A text of `size` characters that shows bytes lost or out of order.
 QString countingText(int size)
@@ -231,6 +243,18 @@ void CliProgramTest::endsWithItsExitCode_data()
         "late +0\nunanswered +0\n"
         "mean +\\d+\\.\\d{3} ms\nmin .*\nmax .*\np50 .*\np95 .*\np99 +\\d+\\.\\d{3} ms\n$");
     const QString usage = QStringLiteral("\nUsage: commcheck-cli check ");
+    // Once, for a socket:// port, before anything else.
+    const QString notApplied =
+        QStringLiteral("commcheck-cli: %DEV carries the bytes only: the line settings are the "
+                       "device server's own, 9600,N,8,1 is not applied\n");
+    const QString lost = QStringLiteral("commcheck-cli: port %DEV lost: ");
+    const QString answered = QStringLiteral(
+        "^answering on %DEV ended after \\S+: stopped by SIGTERM\nanswers [1-9]\\d*\n$");
+    const QString marked = QStringLiteral(
+        "^\\.+\\[2\\]OK\\[13\\]\\[10\\]\\[-32096\\]\\[13\\]\\[0\\]\\[27\\]\\[3\\]\n$");
+    const QByteArray sentBehind("\x02"
+                                "A\x82\xa0"
+                                "B\r");
 
     QTest::newRow("echo, stopped by Ctrl+C")
         << "check %DEV --text ABC[13] --interval 20 --log %LOG" << FarEnd::Echo
@@ -247,7 +271,22 @@ void CliProgramTest::endsWithItsExitCode_data()
         << "check %DEV --text ABC[13] --interval 20 --count 5" << FarEnd::EchoBehindSocket
         << Action::RunToEnd << Start::Captured << 0
         << summary.arg(QStringLiteral("5 probes ended"), QStringLiteral("5"), QStringLiteral("0"))
-        << QString() << QByteArray();
+        << notApplied << QByteArray();
+    QTest::newRow("echo behind ser2net over RFC 2217, ser2net killed")
+        << "check %DEV --text ABC[13] --interval 20" << FarEnd::EchoBehindRfc2217
+        << Action::KillServerOnceEchoed << Start::Captured << 4
+        << QStringLiteral("^check of %DEV ended after \\S+: port lost\n") << lost << QByteArray();
+    QTest::newRow("echo behind ser2net over raw TCP, ser2net killed")
+        << "check %DEV --text ABC[13] --interval 20" << FarEnd::EchoBehindSocket
+        << Action::KillServerOnceEchoed << Start::Captured << 4
+        << QStringLiteral("^check of %DEV ended after \\S+: port lost\n") << notApplied + lost
+        << QByteArray();
+    QTest::newRow("answer behind ser2net over RFC 2217")
+        << "answer %DEV --text ABC[13]" << FarEnd::PtyBehindRfc2217 << Action::ProbeUntilAnswered
+        << Start::Captured << 0 << answered << QString() << QByteArray();
+    QTest::newRow("answer behind ser2net over raw TCP")
+        << "answer %DEV --text ABC[13]" << FarEnd::PtyBehindSocket << Action::ProbeUntilAnswered
+        << Start::Captured << 0 << answered << notApplied << QByteArray();
     QTest::newRow("echo, precise, on a terminal")
         << "check %DEV --text ABC[13] --interval 30 --count 10 --precise" << FarEnd::Echo
         << Action::RunToEnd << Start::OnTerminal << 0
@@ -318,6 +357,12 @@ void CliProgramTest::endsWithItsExitCode_data()
         << QStringLiteral("commcheck-cli: cannot open port %DEV: %DEV could not be reached: "
                           "Connection refused\n")
         << QByteArray();
+    QTest::newRow("device server's name unknown")
+        << "check rfc2217://nowhere.invalid:2217 --text A" << FarEnd::None << Action::RunToEnd
+        << Start::Captured << 3 << QStringLiteral("^$")
+        << QStringLiteral("commcheck-cli: cannot open port rfc2217://nowhere.invalid:2217: "
+                          "rfc2217://nowhere.invalid:2217 could not be reached: Host not found\n")
+        << QByteArray();
     QTest::newRow("missing device")
         << "check /nonexistent/ttyX --text A" << FarEnd::None << Action::RunToEnd << Start::Captured
         << 3 << QStringLiteral("^$")
@@ -341,6 +386,12 @@ void CliProgramTest::endsWithItsExitCode_data()
                           << QString()
                           << QByteArray("\x02"
                                         "AB\r");
+    QTest::newRow("send behind ser2net over RFC 2217")
+        << "send %DEV --text [2]AあB[13]" << FarEnd::PtyBehindRfc2217 << Action::RunToEnd
+        << Start::Captured << 0 << QStringLiteral("^$") << QString() << sentBehind;
+    QTest::newRow("send behind ser2net over raw TCP")
+        << "send %DEV --text [2]AあB[13]" << FarEnd::PtyBehindSocket << Action::RunToEnd
+        << Start::Captured << 0 << QStringLiteral("^$") << notApplied << sentBehind;
     const QString longText = countingText(50000);
     QTest::newRow("send to a far end that reads slowly, all of it")
         << "send %DEV --flow none --text " + longText << FarEnd::Silent << Action::ReadSlowly
@@ -365,6 +416,12 @@ void CliProgramTest::endsWithItsExitCode_data()
     QTest::newRow("receive what waited, escaped")
         << "receive %DEV --for 300ms" << FarEnd::Preloaded << Action::RunToEnd << Start::Captured
         << 0 << QStringLiteral("^OK\\[13\\]\\[10\\]\\[-32096\\]\n$") << QString() << QByteArray();
+    QTest::newRow("receive behind ser2net over RFC 2217")
+        << "receive %DEV" << FarEnd::PtyBehindRfc2217 << Action::ShowMarkedBytes << Start::Captured
+        << 0 << marked << QString() << QByteArray();
+    QTest::newRow("receive behind ser2net over raw TCP")
+        << "receive %DEV" << FarEnd::PtyBehindSocket << Action::ShowMarkedBytes << Start::Captured
+        << 0 << marked << notApplied << QByteArray();
     QTest::newRow("receive into a full pipe nobody reads, stopped by SIGTERM")
         << "receive %DEV --flow none" << FarEnd::Silent << Action::TerminateOnceTaken
         << Start::IntoFullPipe << 0 << QStringLiteral("^-+$") << QString() << QByteArray();
@@ -397,14 +454,23 @@ void CliProgramTest::endsWithItsExitCode()
         QTcpServer closed;
         QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
         device = QStringLiteral("rfc2217://127.0.0.1:%1").arg(closed.serverPort());
-    } else if (farEnd == FarEnd::EchoBehindRfc2217 || farEnd == FarEnd::EchoBehindSocket) {
-        echo = std::make_unique<NullModemCable>(NullModemCable::Echo);
-        QVERIFY2(echo->isValid(), qPrintable(echo->error()));
-        server = std::make_unique<Ser2net>(echo->endA());
+    } else if (farEnd == FarEnd::EchoBehindRfc2217 || farEnd == FarEnd::EchoBehindSocket ||
+               farEnd == FarEnd::PtyBehindRfc2217 || farEnd == FarEnd::PtyBehindSocket) {
+        const bool echoing =
+            farEnd == FarEnd::EchoBehindRfc2217 || farEnd == FarEnd::EchoBehindSocket;
+        if (echoing) {
+            echo = std::make_unique<NullModemCable>(NullModemCable::Echo);
+            QVERIFY2(echo->isValid(), qPrintable(echo->error()));
+        } else {
+            pty = std::make_unique<PtyPair>();
+            QVERIFY2(pty->isValid(), qPrintable(pty->error()));
+        }
+        server = std::make_unique<Ser2net>(echoing ? echo->endA() : pty->slavePath());
         if (!server->start())
             QFAIL(qPrintable(server->error()));
-        device = farEnd == FarEnd::EchoBehindRfc2217 ? server->rfc2217Address()
-                                                     : server->socketAddress();
+        device = farEnd == FarEnd::EchoBehindRfc2217 || farEnd == FarEnd::PtyBehindRfc2217
+                     ? server->rfc2217Address()
+                     : server->socketAddress();
     } else if (farEnd != FarEnd::None) {
         pty = std::make_unique<PtyPair>();
         QVERIFY2(pty->isValid(), qPrintable(pty->error()));
@@ -465,6 +531,7 @@ void CliProgramTest::endsWithItsExitCode()
     QVERIFY2(cli.waitForStarted(kLimitMs), qPrintable(cli.errorString()));
     const pid_t pid = pid_t(cli.processId());
 
+    QByteArray shown; // standard output read while the program ran
     switch (action) {
     case Action::RunToEnd:
         break;
@@ -477,6 +544,42 @@ void CliProgramTest::endsWithItsExitCode()
         else
             ::kill(pid, action == Action::HangUpAfterRows ? SIGHUP : SIGINT);
         break;
+    case Action::KillServerOnceEchoed:
+        QTRY_VERIFY_WITH_TIMEOUT(echo->bytesCarried() >= 3 * 4, kLimitMs);
+        server->kill();
+        break;
+    case Action::ProbeUntilAnswered: {
+        // Probes that come before the station listens are dropped; it
+        // answers the first that comes after.
+        QByteArray answer;
+        const QDeadlineTimer deadline(kLimitMs);
+        while (answer.isEmpty() && !deadline.hasExpired()) {
+            QVERIFY(pty->write("ABC\r"));
+            answer = pty->read(4, 300);
+        }
+        answer += pty->read(int(4 - answer.size()), kLimitMs);
+        QCOMPARE(answer, QByteArray("ABC\r"));
+        ::kill(pid, SIGTERM);
+        break;
+    }
+    case Action::ShowMarkedBytes: {
+        // What the far end sends before the program listens may be dropped.
+        const QDeadlineTimer deadline(kLimitMs);
+        while (!shown.contains('.') && cli.state() == QProcess::Running && !deadline.hasExpired()) {
+            QVERIFY(pty->write("."));
+            cli.waitForReadyRead(300);
+            shown += cli.readAllStandardOutput();
+        }
+        QVERIFY2(shown.contains('.'), "no dot the far end sent was shown: " + shown);
+        QVERIFY(pty->write(kMarkedBytes));
+        while (!shown.contains("[3]") && cli.state() == QProcess::Running &&
+               !deadline.hasExpired()) {
+            cli.waitForReadyRead(300);
+            shown += cli.readAllStandardOutput();
+        }
+        ::kill(pid, SIGTERM);
+        break;
+    }
     case Action::StopTwiceAfterProbe:
         QCOMPARE(pty->read(4, kLimitMs), QByteArray("ABC\r"));
         ::kill(pid, SIGTERM);
@@ -532,7 +635,7 @@ void CliProgramTest::endsWithItsExitCode()
              output.ends[0] >= 0 && (n = ::read(output.ends[0], chunk, sizeof chunk)) > 0;)
             written.append(chunk, n);
     } else {
-        written = cli.readAllStandardOutput();
+        written = shown + cli.readAllStandardOutput();
     }
     const QString out = QString::fromUtf8(written);
 
@@ -565,6 +668,9 @@ void CliProgramTest::endsWithItsExitCode()
     } else {
         QVERIFY2(err.contains(stderrHas), qPrintable(err));
     }
+    // Each message once, and none but those expected.
+    const QString prefix = QStringLiteral("commcheck-cli: ");
+    QVERIFY2(err.count(prefix) == stderrHas.count(prefix), qPrintable(err));
     if (!farEndGets.isEmpty()) {
         const QByteArray sent = farEndGets.chopped(unsent);
         arrived += pty->read(int(sent.size() - arrived.size()), kLimitMs);

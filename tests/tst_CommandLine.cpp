@@ -132,8 +132,9 @@ void CommandLineTest::refusesBadInput_data()
                                     << "Unknown option 'fast'.";
     QTest::newRow("option without its value") << "check 1 --text A --count"
                                               << "Missing value after '--count'.";
-    QTest::newRow("missing PORT") << "check --text A"
-                                  << "check needs a PORT (a port number or a device path)";
+    QTest::newRow("missing PORT")
+        << "check --text A"
+        << "check needs a PORT (a port number, a device path or a device server's address)";
     QTest::newRow("second PORT") << "send 1 2 --text A"
                                  << "unexpected argument \"2\"";
     QTest::newRow("missing text") << "answer 1"
