@@ -51,6 +51,7 @@ enum class FarEnd {
     Silent,
     Preloaded,
     EchoBehindRfc2217,
+    EchoBehindRfc2217ByNumber, // port 7, its port folder entry the address
     EchoBehindSocket,
     PtyBehindRfc2217,
     PtyBehindSocket,
@@ -267,6 +268,11 @@ void CliProgramTest::endsWithItsExitCode_data()
         << Action::RunToEnd << Start::Captured << 0
         << summary.arg(QStringLiteral("5 probes ended"), QStringLiteral("5"), QStringLiteral("0"))
         << QString() << QByteArray();
+    QTest::newRow("echo behind ser2net over RFC 2217, by port number")
+        << "check %DEV --text ABC[13] --interval 20 --count 5" << FarEnd::EchoBehindRfc2217ByNumber
+        << Action::RunToEnd << Start::Captured << 0
+        << summary.arg(QStringLiteral("5 probes ended"), QStringLiteral("5"), QStringLiteral("0"))
+        << QString() << QByteArray();
     QTest::newRow("echo behind ser2net over raw TCP")
         << "check %DEV --text ABC[13] --interval 20 --count 5" << FarEnd::EchoBehindSocket
         << Action::RunToEnd << Start::Captured << 0
@@ -446,6 +452,7 @@ void CliProgramTest::endsWithItsExitCode()
     std::unique_ptr<PtyPair> pty;
     QString device;
     std::unique_ptr<Ser2net> server;
+    PortFolder folder; // the program started here sees it too
     if (farEnd == FarEnd::Echo) {
         echo = std::make_unique<NullModemCable>(NullModemCable::Echo);
         QVERIFY2(echo->isValid(), qPrintable(echo->error()));
@@ -455,9 +462,11 @@ void CliProgramTest::endsWithItsExitCode()
         QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
         device = QStringLiteral("rfc2217://127.0.0.1:%1").arg(closed.serverPort());
     } else if (farEnd == FarEnd::EchoBehindRfc2217 || farEnd == FarEnd::EchoBehindSocket ||
-               farEnd == FarEnd::PtyBehindRfc2217 || farEnd == FarEnd::PtyBehindSocket) {
-        const bool echoing =
-            farEnd == FarEnd::EchoBehindRfc2217 || farEnd == FarEnd::EchoBehindSocket;
+               farEnd == FarEnd::EchoBehindRfc2217ByNumber || farEnd == FarEnd::PtyBehindRfc2217 ||
+               farEnd == FarEnd::PtyBehindSocket) {
+        const bool echoing = farEnd == FarEnd::EchoBehindRfc2217 ||
+                             farEnd == FarEnd::EchoBehindSocket ||
+                             farEnd == FarEnd::EchoBehindRfc2217ByNumber;
         if (echoing) {
             echo = std::make_unique<NullModemCable>(NullModemCable::Echo);
             QVERIFY2(echo->isValid(), qPrintable(echo->error()));
@@ -471,6 +480,10 @@ void CliProgramTest::endsWithItsExitCode()
         device = farEnd == FarEnd::EchoBehindRfc2217 || farEnd == FarEnd::PtyBehindRfc2217
                      ? server->rfc2217Address()
                      : server->socketAddress();
+        if (farEnd == FarEnd::EchoBehindRfc2217ByNumber) {
+            QVERIFY(folder.write(7, server->rfc2217Address()));
+            device = QStringLiteral("7");
+        }
     } else if (farEnd != FarEnd::None) {
         pty = std::make_unique<PtyPair>();
         QVERIFY2(pty->isValid(), qPrintable(pty->error()));
