@@ -24,9 +24,11 @@
 #include "Summary.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -210,9 +212,9 @@ struct OpenTimes {
 };
 
 // NetworkPort opening `url` with commcheck-cli's default settings, then
-// writing one probe. The moments before the open and after it, on
-// CliProcess::monotonicNs()'s clock (the same for every process), or
-// nothing, with the reason on standard error.
+// writing one probe and waiting for its echo. The moments before the open
+// and after it, on CliProcess::monotonicNs()'s clock (the same for every
+// process), or nothing, with the reason on standard error.
 std::optional<std::pair<qint64, qint64>> openAndProbe(const QString &url)
 {
     NetworkPort port(url);
@@ -228,6 +230,21 @@ std::optional<std::pair<qint64, qint64>> openAndProbe(const QString &url)
     if (port.output(QString::fromLatin1(kText)) != SerialPort::Output::Taken ||
         port.drain(std::chrono::milliseconds(kWaitMs)) != 0) {
         std::fprintf(stderr, "bench_network: the probe did not go out\n");
+        return std::nullopt;
+    }
+    // The connection stays until the echo is back: closed at once, it can
+    // take with it what ser2net has not yet written to the line.
+    QString echo;
+    QEventLoop loop;
+    QObject::connect(&port, &SerialPort::readyRead, &loop, [&] {
+        echo += port.input();
+        if (echo.size() >= kText.size())
+            loop.quit();
+    });
+    QTimer::singleShot(kWaitMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (echo != QString::fromLatin1(kText)) {
+        std::fprintf(stderr, "bench_network: the probe's echo was \"%s\"\n", qPrintable(echo));
         return std::nullopt;
     }
     return std::pair{before, opened};
@@ -391,6 +408,13 @@ int main(int argc, char *argv[])
     std::printf("Opening rfc2217:// with 9600,N,8,1 and XON/XOFF, %d runs:\n", runs);
     printTimes("fresh process: open() returned", opens);
     printTimes("fresh process: probe at the far end", firstProbes);
+    // Two groups, as a rule: the figure moves with how many fall in each.
+    std::vector<double> sorted = firstProbes;
+    std::sort(sorted.begin(), sorted.end());
+    std::printf("    each, sorted (ms):");
+    for (double ms : sorted)
+        std::printf(" %.1f", ms);
+    std::printf("\n");
     printTimes("this process: open() returned", warmOpens);
     printTimes("this process: probe at the far end", warmFirstProbes);
     std::printf("  python3-serial serial_for_url(), 1 run: %.3f ms\n", python.openMs);
