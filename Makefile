@@ -1,6 +1,6 @@
 # Entry points: `make run`, `make test`, `make bench`, `make demo`,
-# `make package` and `make install`. Each installs the missing Debian packages first, then
-# configures and builds.
+# `make demo-ser2net`, `make package` and `make install`. Each installs the
+# missing Debian packages first, then configures and builds.
 BUILD_DIR ?= build
 SAN_DIR ?= build-san
 BUILD_TYPE ?= RelWithDebInfo
@@ -14,7 +14,7 @@ PREFIX ?= /usr/local
 export QT_QPA_PLATFORM ?= offscreen
 
 .PHONY: all deps configure build run test test-plain test-sanitized fuzz-smoke bench soak clean format \
-	demo install package screenshots
+	demo demo-ser2net install package screenshots
 
 all: build
 
@@ -34,6 +34,11 @@ run: build
 # hardware.
 demo: build
 	@QT_QPA_PLATFORM= sh scripts/demo.sh $(BUILD_DIR)/commcheck
+
+# The same with each end of the cable behind Debian's ser2net on 127.0.0.1:
+# the windows open rfc2217:// ports.
+demo-ser2net: build
+	@QT_QPA_PLATFORM= sh scripts/demo.sh --ser2net $(BUILD_DIR)/commcheck
 
 # Both programs, their manual pages, the desktop entry, the icons and the
 # AppStream metadata, under $(PREFIX).

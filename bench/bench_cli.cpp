@@ -7,8 +7,8 @@
 //    its log, beside the poll-based one.
 //
 //   bench_cli <commcheck-cli> [runs]      (default 10 start-up runs)
+#include "CliProcess.h"
 #include "NullModemCable.h"
-#include "Percentile.h"
 #include "PtyPair.h"
 #include "Summary.h"
 
@@ -18,74 +18,21 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
-#include <fcntl.h>
+#include <cstdlib>
 #include <poll.h>
-#include <spawn.h>
-#include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
-
 namespace {
 
-constexpr int kLimitMs = 30000;
+using CliProcess::finish;
+using CliProcess::percentile;
+using CliProcess::start;
+
+constexpr int kIntervalMs = 20;
 constexpr double kPreciseTargetMs = 1.0;
 constexpr int kMemorySeconds = 3;
-
-qint64 monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-// Starts the program with `arguments`, its output thrown away; -1 on failure.
-pid_t start(const char *program, const QStringList &arguments)
-{
-    std::vector<std::string> storage{program};
-    for (const QString &a : arguments)
-        storage.push_back(a.toStdString());
-    std::vector<char *> argv;
-    for (std::string &s : storage)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int failed = posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) {
-        std::fprintf(stderr, "bench_cli: cannot start %s: %s\n", program, std::strerror(failed));
-        return -1;
-    }
-    return pid;
-}
-
-// Waits for `pid` to end within the limit; its exit code, or -1.
-int finish(pid_t pid, bool stopFirst)
-{
-    if (stopFirst)
-        ::kill(pid, SIGTERM);
-    const qint64 deadline = monotonicNs() + qint64(kLimitMs) * 1000000;
-    int status = 0;
-    while (monotonicNs() < deadline) {
-        if (::waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        ::usleep(5000);
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-    return -1;
-}
 
 // VmRSS of `pid` in MB (10^6 bytes), or a negative value.
 double residentMB(pid_t pid)
@@ -106,31 +53,15 @@ double startupToFirstProbe(const char *program)
     PtyPair line;
     if (!line.isValid())
         return -1;
-    const qint64 before = monotonicNs();
-    const pid_t pid = start(program, {QStringLiteral("check"), line.slavePath(),
-                                      QStringLiteral("--text"), QStringLiteral("ABC[13]")});
-    if (pid < 0)
-        return -1;
-    pollfd far{line.masterFd(), POLLIN, 0};
-    const bool arrived = ::poll(&far, 1, kLimitMs) == 1;
-    const qint64 after = monotonicNs();
-    finish(pid, true);
-    return arrived ? double(after - before) / 1e6 : -1;
-}
-
-// The ok response times of a check's log, in ms.
-std::vector<double> okTimes(const QString &logPath)
-{
-    QFile log(logPath);
-    std::vector<double> times;
-    if (!log.open(QIODevice::ReadOnly))
-        return times;
-    for (const QByteArray &line : log.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.trimmed().split(',');
-        if (fields.size() == 5 && fields[3] == "ok")
-            times.push_back(fields[2].toDouble());
-    }
-    return times;
+    return CliProcess::startToArrival(program,
+                                      {QStringLiteral("check"), line.slavePath(),
+                                       QStringLiteral("--text"), QStringLiteral("ABC[13]")},
+                                      [&line]() -> qint64 {
+                                          pollfd far{line.masterFd(), POLLIN, 0};
+                                          return ::poll(&far, 1, CliProcess::kLimitMs) == 1
+                                                     ? CliProcess::monotonicNs()
+                                                     : -1;
+                                      });
 }
 
 // A check of `count` probes against an immediate echo; its ok times, sorted.
@@ -139,26 +70,7 @@ std::vector<double> checkTimes(const char *program, int count, bool precise, con
     NullModemCable echo(NullModemCable::Echo);
     if (!echo.isValid())
         return {};
-    QStringList arguments = {QStringLiteral("check"),      echo.endA(),
-                             QStringLiteral("--text"),     QStringLiteral("ABC[13]"),
-                             QStringLiteral("--interval"), QStringLiteral("20"),
-                             QStringLiteral("--count"),    QString::number(count),
-                             QStringLiteral("--log"),      log};
-    if (precise)
-        arguments << QStringLiteral("--precise");
-    QFile::remove(log);
-    const pid_t pid = start(program, arguments);
-    if (pid < 0 || finish(pid, false) != 0)
-        return {};
-    std::vector<double> times = okTimes(log);
-    std::sort(times.begin(), times.end());
-    return times;
-}
-
-// The percentiles as both programs print them.
-double percentile(std::vector<double> times, double p)
-{
-    return Percentile::exact(times, {&p, 1}).front();
+    return CliProcess::checkTimes(program, echo.endA(), count, kIntervalMs, precise, log);
 }
 
 } // namespace

@@ -36,7 +36,7 @@ g++-mingw-w64-x86-64
 # `install-deps.sh bench` and `install-deps.sh package`: also what
 # `make bench` or `make package` alone needs.
 case "${1:-}" in
-bench) PACKAGES="$PACKAGES libbenchmark-dev" ;;
+bench) PACKAGES="$PACKAGES libbenchmark-dev python3-serial" ;;
 package) PACKAGES="$PACKAGES dpkg-dev file lintian" ;;
 esac
 

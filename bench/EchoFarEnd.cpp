@@ -1,0 +1,96 @@
+#include "EchoFarEnd.h"
+
+#include "CliProcess.h"
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+EchoFarEnd::EchoFarEnd()
+{
+    if (!pty_.isValid() || ::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) == -1)
+        return;
+    thread_ = std::thread([this] { relay(); });
+}
+
+EchoFarEnd::~EchoFarEnd()
+{
+    if (thread_.joinable()) {
+        const char byte = 0;
+        [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);
+        thread_.join();
+    }
+    for (int fd : wake_)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+QString EchoFarEnd::error() const
+{
+    if (!pty_.isValid())
+        return pty_.error();
+    return thread_.joinable() ? QString() : QStringLiteral("could not start the echo");
+}
+
+void EchoFarEnd::arm()
+{
+    const std::lock_guard lock(mutex_);
+    armed_ = true;
+    arrivalNs_ = -1;
+}
+
+qint64 EchoFarEnd::waitFirstByte(int limitMs)
+{
+    std::unique_lock lock(mutex_);
+    arrived_.wait_for(lock, std::chrono::milliseconds(limitMs), [this] { return arrivalNs_ >= 0; });
+    armed_ = false;
+    return arrivalNs_;
+}
+
+void EchoFarEnd::relay()
+{
+    const int far = pty_.masterFd();
+    char buffer[4096];
+    for (;;) {
+        pollfd fds[2] = {{wake_[0], POLLIN, 0}, {far, POLLIN, 0}};
+        if (::poll(fds, 2, -1) == -1) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[0].revents & POLLIN)
+            return;
+        if (!(fds[1].revents & POLLIN)) {
+            // A far side that fails would otherwise poll ready forever.
+            if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL))
+                return;
+            continue;
+        }
+        const ssize_t n = ::read(far, buffer, sizeof buffer);
+        if (n <= 0)
+            continue;
+        const qint64 now = CliProcess::monotonicNs();
+        {
+            const std::lock_guard lock(mutex_);
+            if (armed_ && arrivalNs_ < 0) {
+                arrivalNs_ = now;
+                arrived_.notify_all();
+            }
+        }
+        // Back at once, all of it, waiting for room if the line is full.
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t written = ::write(far, buffer + done, size_t(n - done));
+            if (written > 0) {
+                done += written;
+                continue;
+            }
+            if (written == -1 && errno != EAGAIN && errno != EINTR)
+                return;
+            pollfd room[2] = {{far, POLLOUT, 0}, {wake_[0], POLLIN, 0}};
+            if (::poll(room, 2, 100) > 0 && (room[1].revents & POLLIN))
+                return;
+        }
+    }
+}

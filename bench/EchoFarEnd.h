@@ -1,0 +1,43 @@
+#pragma once
+
+#include "PtyPair.h"
+
+#include <QString>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// The far end of a line that sends back every byte at once, as a loop-back
+// plug would, on a pseudo-terminal whose slave device() a program (or a
+// device server) opens. The thread that reads the bytes also notes when the
+// first one came after arm(), so that a benchmark can tell when a probe
+// reached the line without polling for it.
+class EchoFarEnd {
+public:
+    EchoFarEnd();
+    ~EchoFarEnd();
+    EchoFarEnd(const EchoFarEnd &) = delete;
+    EchoFarEnd &operator=(const EchoFarEnd &) = delete;
+
+    bool isValid() const { return pty_.isValid() && thread_.joinable(); }
+    QString error() const;
+    QString device() const { return pty_.slavePath(); }
+
+    // Forgets the last arrival: the next byte that comes is noted.
+    void arm();
+    // Waits at most `limitMs` for a byte after arm(); the moment it was
+    // read, on CliProcess::monotonicNs()'s clock, or -1 when none came.
+    qint64 waitFirstByte(int limitMs);
+
+private:
+    void relay();
+
+    PtyPair pty_;
+    int wake_[2] = {-1, -1}; // a pipe that tells the relay to stop
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    bool armed_ = false;
+    qint64 arrivalNs_ = -1;
+    std::thread thread_;
+};
