@@ -97,6 +97,8 @@ private:
     // The same from the event loop, for bytes the socket already holds:
     // they come with no readyRead of their own.
     void readLater();
+    // Takes Telnet bytes from the server: the line's data joins received_,
+    // the negotiation answers go back, the COM port answers to answers_.
     void readTelnet(QByteArrayView bytes);
     void takeAnswers();
     void onGone();

@@ -460,7 +460,8 @@ void NetworkPortTest::checksTheServersAnswers_data()
         << Behaviour::RefuseOption << 9600 << false << "refused the COM port option";
     QTest::newRow("server that never answers")
         << Behaviour::Silent << 9600 << false << "did not agree to the COM port option";
-    // Its bytes go through the Telnet reader, which keeps a bounded part.
+    // Its bytes go through the Telnet reader, which keeps no more than a
+    // few hundred of them.
     QTest::newRow("subnegotiation that never ends")
         << Behaviour::EndlessSubnegotiation << 9600 << false
         << "did not answer the setting of the baud rate";
