@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QStringList>
 #include <QTimer>
 #include <QUrl>
 
@@ -142,6 +143,7 @@ NetworkPort::NetworkPort(const QString &address, QObject *parent)
     connect(&socket_, &QTcpSocket::readyRead, this, &NetworkPort::onReadyRead);
     connect(&socket_, &QTcpSocket::disconnected, this, &NetworkPort::onGone);
     connect(&socket_, &QTcpSocket::errorOccurred, this, &NetworkPort::onGone);
+    socket_.setReadBufferSize(std::min(readLimit_, kSocketReadChunk));
 }
 
 NetworkPort::~NetworkPort()
@@ -198,6 +200,7 @@ bool NetworkPort::open()
     decoder_.reset();
     telnet_ = TelnetStream();
     dropData_ = kind_ == Kind::Rfc2217;
+    endedWithIac_ = false;
     state_ = State::Opening;
 
     if (!connectTo(*address) || (kind_ == Kind::Rfc2217 && !negotiate())) {
@@ -215,15 +218,9 @@ bool NetworkPort::open()
     ++opens_;
     error_.clear();
     // Data that followed the purge's answer came while opening, when nobody
-    // was told.
-    if (!received_.isEmpty())
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (state_ == State::Open && !received_.isEmpty())
-                    emit readyRead();
-            },
-            Qt::QueuedConnection);
+    // was told; more may wait in the socket beyond the read limit.
+    if (!received_.isEmpty() || socket_.bytesAvailable() > 0)
+        readLater();
     return true;
 }
 
@@ -307,11 +304,12 @@ bool NetworkPort::negotiate()
     waitFor(kControlAnswerLimit, [&] { return answered(true); });
     if (socket_.state() != QAbstractSocket::ConnectedState)
         return connectionLost(QStringLiteral("while setting the line up"));
+    QStringList notes;
     for (const auto &setting : asked) {
         const TelnetStream::ComPortAnswer *answer = answerTo(setting.command);
         if (!answer) {
-            note_ = QStringLiteral("%1 did not confirm the %2; it is taken as set")
-                        .arg(where_, settingName(setting.command));
+            notes += QStringLiteral("%1 did not confirm the %2; it is taken as set")
+                         .arg(where_, settingName(setting.command));
             continue;
         }
         if (answer->value != setting.value) {
@@ -324,6 +322,13 @@ bool NetworkPort::negotiate()
             return false;
         }
     }
+    // SET-CONTROL sets one kind of flow control for the line's output; the
+    // hardware one was asked (see TelnetStream::setFlowControl).
+    if (line_.flowControl == LineSettings::FlowControl::RtsCtsXonXoff)
+        notes += QStringLiteral("%1 takes one flow control through RFC 2217: the line has RTS/CTS, "
+                                "not XON/XOFF as well")
+                     .arg(where_);
+    note_ = notes.join(QStringLiteral("; "));
 
     // Whatever the server held for either direction (a banner, bytes the
     // line received before) goes; so does the data that came meanwhile.
@@ -351,36 +356,85 @@ void NetworkPort::onReadyRead()
 {
     if (state_ == State::Closed)
         return;
-    const QByteArray bytes = socket_.readAll();
-    if (kind_ == Kind::Socket) {
-        received_ += bytes;
-    } else {
-        // Until the server has answered the purge, its data is from before
-        // (a banner, bytes the line held) and goes; what follows the answer
-        // in the same piece is the line's. Byte by byte, so that the answer
-        // is found where it ends: only a few bytes come this way.
-        qsizetype taken = 0;
-        while (dropData_ && taken < bytes.size()) {
-            telnet_.feed(bytes.sliced(taken, 1));
-            ++taken;
-            for (const auto &answer : telnet_.takeComPortAnswers()) {
-                answers_ += answer;
-                if (answer.command == TelnetStream::PurgeData + TelnetStream::kServerOffset)
-                    dropData_ = false;
-            }
-        }
-        received_ += telnet_.feed(bytes.sliced(taken));
-        const QByteArray replies = telnet_.takeReplies();
-        if (!replies.isEmpty())
-            socket_.write(replies);
-        // Once open, the server's notices of line and modem state are of no
-        // use to the check.
-        const auto answers = telnet_.takeComPortAnswers();
-        if (state_ == State::Opening)
-            answers_ += answers;
+    for (;;) {
+        // Until the server has answered the purge its data goes, so nothing
+        // of it is kept and it is all read.
+        const qint64 room = dropData_ ? kSocketReadChunk : readLimit_ - received_.size();
+        if (room <= 0)
+            break;
+        // A Telnet byte read carries at most one data byte, so what is read
+        // fits whatever it holds.
+        const QByteArray bytes = socket_.read(std::min(room, kSocketReadChunk));
+        if (bytes.isEmpty())
+            break;
+        if (kind_ == Kind::Socket)
+            received_ += bytes;
+        else
+            readTelnet(bytes);
+        if (state_ == State::Closed)
+            return;
     }
     if (state_ == State::Open && !received_.isEmpty())
         emit readyRead();
+}
+
+void NetworkPort::readLater()
+{
+    if (readPending_)
+        return;
+    readPending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            readPending_ = false;
+            if (state_ == State::Open)
+                onReadyRead();
+        },
+        Qt::QueuedConnection);
+}
+
+void NetworkPort::readTelnet(QByteArrayView bytes)
+{
+    // Until the server has answered the purge, its data is from before (a
+    // banner, bytes the line held) and goes; what follows the answer is the
+    // line's. An answer ends with IAC SE, so the bytes are taken in pieces
+    // that end there, and the answers looked at after each.
+    qsizetype from = 0;
+    while (dropData_ && from < bytes.size()) {
+        qsizetype end = bytes.size();
+        for (qsizetype se = bytes.indexOf(char(TelnetStream::SE), from); se >= 0;
+             se = bytes.indexOf(char(TelnetStream::SE), se + 1)) {
+            const bool afterIac =
+                se > 0 ? quint8(bytes[se - 1]) == TelnetStream::IAC : endedWithIac_;
+            if (afterIac) {
+                end = se + 1;
+                break;
+            }
+        }
+        telnet_.feed(bytes.sliced(from, end - from));
+        from = end;
+        takeAnswers();
+    }
+    received_ += telnet_.feed(bytes.sliced(from));
+    endedWithIac_ = quint8(bytes.back()) == TelnetStream::IAC;
+    takeAnswers();
+    const QByteArray replies = telnet_.takeReplies();
+    if (!replies.isEmpty())
+        socket_.write(replies);
+}
+
+void NetworkPort::takeAnswers()
+{
+    // Once open, the server's notices of line and modem state are of no use
+    // to the check.
+    const auto answers = telnet_.takeComPortAnswers();
+    if (state_ != State::Opening)
+        return;
+    for (const auto &answer : answers) {
+        answers_ += answer;
+        if (answer.command == TelnetStream::PurgeData + TelnetStream::kServerOffset)
+            dropData_ = false;
+    }
 }
 
 void NetworkPort::onGone()
@@ -452,7 +506,19 @@ QByteArray NetworkPort::takeReceived()
     // What came is taken in by readyRead from the event loop. A look at the
     // socket from here (waitForReadyRead(0)) can hold the caller for as long
     // as the connection stays quiet.
-    return std::exchange(received_, {});
+    QByteArray bytes = std::exchange(received_, {});
+    // What the read limit left in the socket follows from the event loop.
+    if (socket_.bytesAvailable() > 0)
+        readLater();
+    return bytes;
+}
+
+void NetworkPort::setReadBufferLimit(qint64 bytes)
+{
+    readLimit_ = std::max<qint64>(bytes, 1);
+    socket_.setReadBufferSize(std::min(readLimit_, kSocketReadChunk));
+    if (state_ == State::Open && socket_.bytesAvailable() > 0)
+        readLater();
 }
 
 QString NetworkPort::input()

@@ -72,6 +72,17 @@ public:
     // The most bytes kept waiting to be sent; a send beyond it is refused.
     static constexpr qint64 kWriteBufferLimit = 8 * 1024 * 1024;
 
+    // The most received bytes kept between two reads (for rfc2217 the
+    // line's bytes, Telnet's own taken out). Beyond it the port reads no
+    // more from the connection: the server's data waits in the systems'
+    // buffers on the way and TCP holds the server back, as a line's flow
+    // control holds its far end, so an open port nobody reads stays small.
+    // Nothing is lost: once input() takes bytes, reading goes on.
+    static constexpr qint64 kReadBufferLimit = 8 * 1024 * 1024;
+    void setReadBufferLimit(qint64 bytes);
+    // The received bytes waiting for the next input(), at most the limit.
+    qint64 bytesWaiting() const { return received_.size(); }
+
 private:
     enum class State { Closed, Opening, Open };
 
@@ -80,9 +91,22 @@ private:
     // Runs the event loop until `done` holds, the connection fails or
     // `limit` passes; true when `done` held.
     template <typename Done> bool waitFor(std::chrono::milliseconds limit, Done done);
+    // Reads from the socket what the read limit leaves room for, and tells
+    // of what is waiting then.
     void onReadyRead();
+    // The same from the event loop, for bytes the socket already holds:
+    // they come with no readyRead of their own.
+    void readLater();
+    // Takes Telnet bytes from the server: the line's data joins received_,
+    // the negotiation answers go back, the COM port answers to answers_.
+    void readTelnet(QByteArrayView bytes);
+    void takeAnswers();
     void onGone();
     QByteArray takeReceived();
+
+    // The socket's own buffer holds at most this much on its way in; the
+    // port takes it in at once while there is room.
+    static constexpr qint64 kSocketReadChunk = 64 * 1024;
 
     QTcpSocket socket_;
     TelnetStream telnet_;
@@ -94,11 +118,14 @@ private:
     QString address_;
     LineSettings line_;
     QByteArray received_;
+    qint64 readLimit_ = kReadBufferLimit;
+    bool readPending_ = false; // a readLater() call is on its way
     // While opening: the COM port answers gathered so far, and whether the
     // data that arrives is still from before the purge (a banner).
     QList<TelnetStream::ComPortAnswer> answers_;
     bool dropData_ = false;
-    QString where_; // the address last opened, for messages
+    bool endedWithIac_ = false; // the last byte read was an IAC
+    QString where_;             // the address last opened, for messages
     QString error_;
     QString note_;
 };

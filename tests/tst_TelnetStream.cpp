@@ -170,6 +170,10 @@ void TestTelnetStream::decodesServerBytesCutAnywhere_data()
     QTest::newRow("subnegotiation one past the bound dropped")
         << sub(Telnet::ComPort, bytes({100}) + QByteArray(longest + 1, 'x')) + "after"
         << QByteArray("after") << Answers{};
+    QTest::newRow("answer after a dropped long one kept")
+        << sub(Telnet::ComPort, bytes({100}) + QByteArray(longest + 1, 'x')) +
+               sub(Telnet::ComPort, bytes({103, 3})) + "after"
+        << QByteArray("after") << Answers{{103, bytes({3})}};
     QByteArray doubledIacs;
     for (qsizetype i = 0; i < longest; ++i)
         doubledIacs += bytes({255, 255});
