@@ -1,6 +1,7 @@
 #include "NetworkPort.h"
 
 #include "Cp932.h"
+#include "SocketTuning.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -373,6 +374,7 @@ void NetworkPort::onReadyRead()
             readTelnet(bytes);
         if (state_ == State::Closed)
             return;
+        SocketTuning::acknowledgeAtOnce(socket_.socketDescriptor());
     }
     if (state_ == State::Open && !received_.isEmpty())
         emit readyRead();

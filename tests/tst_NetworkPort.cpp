@@ -12,14 +12,6 @@
 #include <memory>
 #include <termios.h>
 
-// For LeakSanitizer: the C library keeps the name servers' addresses for
-// each thread that looks a name up, and frees them as the thread ends; Qt's
-// lookup thread may be ending just as the test program does.
-extern "C" const char *__lsan_default_suppressions()
-{
-    return "leak:__res_context_send\n";
-}
-
 namespace {
 
 constexpr int kWaitMs = 10000;
