@@ -358,7 +358,7 @@ void CliProgramTest::endsWithItsExitCode_data()
         << dropping + " --max-lost 2 --max-errors 0" << FarEnd::Dropping << Action::RunToEnd
         << Start::Captured << 0 << droppingSummary << QString() << QByteArray();
     QTest::newRow("two probes dropped, over --max-lost and within --max-p95")
-        << dropping + " --max-lost 1 --max-p95 900" << FarEnd::Dropping << Action::RunToEnd
+        << dropping + " --max-lost 1 --max-p95 5000" << FarEnd::Dropping << Action::RunToEnd
         << Start::Captured << 1 << droppingSummary
         << QStringLiteral("commcheck-cli: lost 2 exceed --max-lost 1\n") << QByteArray();
     const QString perfData = QStringLiteral(
@@ -366,11 +366,11 @@ void CliProgramTest::endsWithItsExitCode_data()
         "'unanswered'=0;;;0; 'p50'=\\d+\\.\\d{3}ms;;;0; 'p95'=\\d+\\.\\d{3}ms;;%5;0; "
         "'p99'=\\d+\\.\\d{3}ms;;;0; 'max'=\\d+\\.\\d{3}ms;;;0;\n$");
     QTest::newRow("as a plugin, every probe came back")
-        << "check %DEV --text ABC[13] --interval 20 --count 5 --format nagios --max-p95 900"
+        << "check %DEV --text ABC[13] --interval 20 --count 5 --format nagios --max-p95 5000"
         << FarEnd::Echo << Action::RunToEnd << Start::OnTerminal << 0
         << QStringLiteral("^COMMCHECK OK - 5 of 5 probes came back, p95 \\d+\\.\\d{3} ms") +
                perfData.arg(QStringLiteral("5"), QStringLiteral("0"), QString(),
-                            QStringLiteral("0"), QStringLiteral("900"))
+                            QStringLiteral("0"), QStringLiteral("5000"))
         << QString() << QByteArray();
     QTest::newRow("as a plugin, two probes dropped")
         << dropping + " --format nagios" << FarEnd::Dropping << Action::RunToEnd << Start::Captured
