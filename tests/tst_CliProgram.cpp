@@ -344,48 +344,48 @@ void CliProgramTest::endsWithItsExitCode_data()
                                                  "from 1 to 9223372036854775807, not \"0\"") +
                                       usage
                                << QByteArray();
-    // Three answers, then two probes given up: a second each, so that a
-    // reply on a busy machine is not taken for a lost one.
+    // Three answers, then a probe given up after a second, so that a reply
+    // on a busy machine is not taken for a lost one.
     const QString dropping =
         QStringLiteral("check %DEV --text ABC[13] --flow none --interval 20 --timeout 1000 "
-                       "--count 5");
+                       "--count 4");
     const QString droppingSummary =
-        summary.arg(QStringLiteral("5 probes ended"), QStringLiteral("3"), QStringLiteral("2"));
-    QTest::newRow("two probes dropped, no limit given")
+        summary.arg(QStringLiteral("4 probes ended"), QStringLiteral("3"), QStringLiteral("1"));
+    QTest::newRow("a probe dropped, no limit given")
         << dropping << FarEnd::Dropping << Action::RunToEnd << Start::Captured << 1
         << droppingSummary << QString() << QByteArray();
-    QTest::newRow("two probes dropped, within --max-lost")
-        << dropping + " --max-lost 2 --max-errors 0" << FarEnd::Dropping << Action::RunToEnd
+    QTest::newRow("a probe dropped, within --max-lost")
+        << dropping + " --max-lost 1 --max-errors 0" << FarEnd::Dropping << Action::RunToEnd
         << Start::Captured << 0 << droppingSummary << QString() << QByteArray();
-    QTest::newRow("two probes dropped, over --max-lost and within --max-p95")
-        << dropping + " --max-lost 1 --max-p95 5000" << FarEnd::Dropping << Action::RunToEnd
+    QTest::newRow("a probe dropped, over --max-lost and within --max-p95")
+        << dropping + " --max-lost 0 --max-p95 5000" << FarEnd::Dropping << Action::RunToEnd
         << Start::Captured << 1 << droppingSummary
-        << QStringLiteral("commcheck-cli: lost 2 exceed --max-lost 1\n") << QByteArray();
+        << QStringLiteral("commcheck-cli: lost 1 exceed --max-lost 0\n") << QByteArray();
     const QString perfData = QStringLiteral(
-        " \\| 'probes'=5;;;0; 'count'=%1;;;0; 'errors'=0;;0;0; 'lost'=%2;%3;%4;0; 'late'=0;;;0; "
+        " \\| 'probes'=4;;;0; 'count'=%1;;;0; 'errors'=0;;0;0; 'lost'=%2;%3;%4;0; 'late'=0;;;0; "
         "'unanswered'=0;;;0; 'p50'=\\d+\\.\\d{3}ms;;;0; 'p95'=\\d+\\.\\d{3}ms;;%5;0; "
         "'p99'=\\d+\\.\\d{3}ms;;;0; 'max'=\\d+\\.\\d{3}ms;;;0;\n$");
     QTest::newRow("as a plugin, every probe came back")
-        << "check %DEV --text ABC[13] --interval 20 --count 5 --format nagios --max-p95 5000"
+        << "check %DEV --text ABC[13] --interval 20 --count 4 --format nagios --max-p95 5000"
         << FarEnd::Echo << Action::RunToEnd << Start::OnTerminal << 0
-        << QStringLiteral("^COMMCHECK OK - 5 of 5 probes came back, p95 \\d+\\.\\d{3} ms") +
-               perfData.arg(QStringLiteral("5"), QStringLiteral("0"), QString(),
+        << QStringLiteral("^COMMCHECK OK - 4 of 4 probes came back, p95 \\d+\\.\\d{3} ms") +
+               perfData.arg(QStringLiteral("4"), QStringLiteral("0"), QString(),
                             QStringLiteral("0"), QStringLiteral("5000"))
         << QString() << QByteArray();
-    QTest::newRow("as a plugin, two probes dropped")
+    QTest::newRow("as a plugin, a probe dropped")
         << dropping + " --format nagios" << FarEnd::Dropping << Action::RunToEnd << Start::Captured
         << 2
-        << QStringLiteral("^COMMCHECK CRITICAL - 3 of 5 probes came back, p95 \\d+\\.\\d{3} "
-                          "ms: lost 2 exceed critical 0") +
-               perfData.arg(QStringLiteral("3"), QStringLiteral("2"), QString(),
+        << QStringLiteral("^COMMCHECK CRITICAL - 3 of 4 probes came back, p95 \\d+\\.\\d{3} "
+                          "ms: lost 1 exceed critical 0") +
+               perfData.arg(QStringLiteral("3"), QStringLiteral("1"), QString(),
                             QStringLiteral("0"), QString())
         << QString() << QByteArray();
-    QTest::newRow("as a plugin, two probes dropped, over the warning limit only")
-        << dropping + " --format nagios --warn-lost 1 --max-lost 3" << FarEnd::Dropping
+    QTest::newRow("as a plugin, a probe dropped, over the warning limit only")
+        << dropping + " --format nagios --warn-lost 0 --max-lost 3" << FarEnd::Dropping
         << Action::RunToEnd << Start::Captured << 1
-        << QStringLiteral("^COMMCHECK WARNING - 3 of 5 probes came back, p95 \\d+\\.\\d{3} "
-                          "ms: lost 2 exceed warning 1") +
-               perfData.arg(QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("1"),
+        << QStringLiteral("^COMMCHECK WARNING - 3 of 4 probes came back, p95 \\d+\\.\\d{3} "
+                          "ms: lost 1 exceed warning 0") +
+               perfData.arg(QStringLiteral("3"), QStringLiteral("1"), QStringLiteral("0"),
                             QStringLiteral("3"), QString())
         << QString() << QByteArray();
     QTest::newRow("as a plugin, port lost")
@@ -716,11 +716,11 @@ void CliProgramTest::endsInOneJsonObject_data()
         << "port=\"%DEV\"; text=\"ABC[13]\"; probes=5; count=5; errors=0; lost=0; late=0; "
            "unanswered=0; lost_counted=0; mean_ms=#; min_ms=#; max_ms=#; p50_ms=#; p95_ms=#; "
            "p99_ms=#; stddev_ms=#; duration_s=#; ended=\"5 probes ended\"; exit=0; exceeded=[]";
-    QTest::newRow("two probes dropped, over --max-lost")
-        << "check %DEV --text ABC[13] --flow none --interval 20 --timeout 1000 --count 5 "
-           "--format json --max-lost 1"
+    QTest::newRow("a probe dropped, over --max-lost")
+        << "check %DEV --text ABC[13] --flow none --interval 20 --timeout 1000 --count 4 "
+           "--format json --max-lost 0"
         << FarEnd::Dropping << 1
-        << "probes=5; count=3; errors=0; lost=2; late=0; unanswered=0; lost_counted=2; "
+        << "probes=4; count=3; errors=0; lost=1; late=0; unanswered=0; lost_counted=1; "
            "p95_ms=#; exit=1; exceeded=[\"lost\"]";
     // A quote in the text, escaped in the object.
     QTest::newRow("no reply at all, no times")
