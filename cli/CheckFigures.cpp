@@ -7,12 +7,6 @@ void CheckFigures::add(const Exchange &exchange)
         lastMs_ = exchange.responseMs;
 }
 
-bool CheckFigures::allWell() const
-{
-    const ExchangeRecord::Figures f = record_.totals();
-    return f.count > 0 && f.errors == 0 && f.lost == 0 && f.late == 0 && f.unanswered == 0;
-}
-
 QString CheckFigures::statusText(std::uint64_t probes) const
 {
     const ExchangeRecord::Figures f = record_.totals();

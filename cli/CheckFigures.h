@@ -21,8 +21,6 @@ public:
     const ExchangeRecord::Figures &figures() const { return record_.figures(); }
     // The figures but the percentiles: cheap at every exchange.
     ExchangeRecord::Figures totals() const { return record_.totals(); }
-    // True when at least one probe came back and none went wrong in any way.
-    bool allWell() const;
 
     // The status line after `probes` probes were sent:
     //   "last 0.412  mean 0.398  max 1.020  min 0.301 ms  count 12  errors 0  lost 0  late 0"

@@ -28,6 +28,13 @@ CheckRun::CheckRun(const CliOptions &options, PortSession &session, CsvLog *log,
     connect(&check_, &LoopbackCheck::lateReply, this, [this](const Exchange &exchange) {
         if (ending())
             return;
+        // A late reply belongs to the last probe that ended: the one given
+        // up, counted lost or an error already, or one that came back, and
+        // then it is a reply too many.
+        if (givenUp_ == exchange.sequence)
+            givenUp_.reset();
+        else
+            ++strayReplies_;
         figures_.add(exchange);
         this->log(ExchangeCsv::fields(exchange));
         showStatus();
@@ -62,6 +69,10 @@ void CheckRun::onExchange(const Exchange &exchange)
     if (ending())
         return;
     ++ended_;
+    if (exchange.outcome == Exchange::Outcome::Ok)
+        givenUp_.reset();
+    else
+        givenUp_ = exchange.sequence;
     figures_.add(exchange);
     log(ExchangeCsv::fields(exchange));
     showStatus();
@@ -126,14 +137,59 @@ void CheckRun::end()
 
 void CheckRun::printEnd()
 {
-    Console::write(out_, summary());
+    const CheckVerdict verdict = this->verdict();
+    // What went over a limit the user gave, for people; a plugin's line
+    // says it itself.
+    if (options_.format != CliOptions::Format::Nagios) {
+        for (const QString &reason : verdict.exceededReasons())
+            Console::write(err_, QStringLiteral("commcheck-cli: %1\n").arg(reason));
+    }
+    switch (options_.format) {
+    case CliOptions::Format::Text:
+        Console::write(out_, summary());
+        break;
+    case CliOptions::Format::Json:
+        Console::writeBytes(out_, report().json(), Console::kStallLimit);
+        break;
+    case CliOptions::Format::Nagios: {
+        const QString why =
+            portLost() ? QStringLiteral("port %1 lost: %2").arg(options_.port, lostReason())
+                       : QStringLiteral("the log failed: %1").arg(logError());
+        Console::write(out_, report().pluginLine(why));
+        break;
+    }
+    }
+}
+
+CheckVerdict CheckRun::verdict() const
+{
+    return CheckVerdict(CheckVerdict::measuresOf(figures_.figures(), strayReplies_),
+                        options_.thresholds);
+}
+
+CheckReport CheckRun::report() const
+{
+    CheckReport::Facts facts;
+    facts.port = options_.port;
+    facts.text = options_.text;
+    facts.probes = probes_;
+    facts.figures = figures_.figures();
+    facts.duration = std::chrono::milliseconds(runTime_.elapsed());
+    facts.ended = why_;
+    facts.exitCode = endCode();
+    return CheckReport(facts, verdict());
 }
 
 int CheckRun::exitCode() const
 {
-    if (!figures_.allWell())
-        return ExitFaults;
-    return ExitOk;
+    return verdict().exitCode();
+}
+
+int CheckRun::reportedCode(int endCode) const
+{
+    if (options_.format != CliOptions::Format::Nagios)
+        return endCode;
+    return int(report().state());
 }
 
 QString CheckRun::summary() const

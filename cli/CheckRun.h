@@ -1,6 +1,8 @@
 #pragma once
 
 #include "CheckFigures.h"
+#include "CheckReport.h"
+#include "CheckVerdict.h"
 #include "CliRun.h"
 #include "Exchange.h"
 #include "LoopbackCheck.h"
@@ -44,7 +46,10 @@ private:
     void end();
     void printEnd() override;
     QString summary() const;
+    CheckVerdict verdict() const;
+    CheckReport report() const;
     int exitCode() const override;
+    int reportedCode(int endCode) const override;
 
     SteadyClock clock_;
     QtTimer probeTimer_;
@@ -57,5 +62,10 @@ private:
     std::uint64_t probes_ = 0;
     std::uint64_t ended_ = 0; // probes that ended, whichever way
     bool stopping_ = false;   // no more probes; the last one is given its time
+    // Late replies that no given-up probe accounts for (a second reply to
+    // a probe that came back), and the given-up probe whose reply, should
+    // it still come, is late but counted already.
+    std::uint64_t strayReplies_ = 0;
+    std::optional<std::uint64_t> givenUp_;
     QString why_;
 };

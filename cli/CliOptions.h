@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CheckVerdict.h"
 #include "LineSettings.h"
 
 #include <QString>
@@ -12,6 +13,9 @@
 // line.
 struct CliOptions {
     enum class Command { Check, Answer, Send, Receive };
+    // How check reports its end: the summary for people, one JSON object,
+    // or one line for a monitoring system.
+    enum class Format { Text, Json, Nagios };
 
     Command command = Command::Check;
     // A port number (mapped to a device as the window maps it) or a device.
@@ -25,6 +29,9 @@ struct CliOptions {
     std::optional<std::chrono::milliseconds> duration;
     std::optional<std::chrono::milliseconds> timeout;
     bool precise = false;
+    Format format = Format::Text;
+    // --max-*, and --warn-* and --crit-* (nagios format only)
+    CheckVerdict::Thresholds thresholds;
     // check and answer; empty for none
     QString logPath;
     // receive; none: until stopped

@@ -1,6 +1,7 @@
 #include "CliProgram.h"
 
 #include "AnswerRun.h"
+#include "CheckReport.h"
 #include "CheckRun.h"
 #include "CommandLine.h"
 #include "Console.h"
@@ -44,10 +45,19 @@ std::unique_ptr<CliRun> runFor(const CliOptions &options, PortSession &session, 
 
 CliProgram::CliProgram(std::FILE *out, std::FILE *err) : out_(out), err_(err) {}
 
-int CliProgram::refuse(const QString &reason)
+int CliProgram::refuse(const QString &reason, CliOptions::Format format)
 {
     Console::write(err_, QStringLiteral("commcheck-cli: %1\n").arg(reason) + CommandLine::usage());
-    return ExitUsage;
+    return notOpened(reason, format, ExitUsage);
+}
+
+int CliProgram::notOpened(const QString &reason, CliOptions::Format format, int exitCode)
+{
+    // A monitoring system reads one line and one of its four codes.
+    if (format != CliOptions::Format::Nagios)
+        return exitCode;
+    Console::write(out_, CheckReport::unknownLine(reason));
+    return int(CheckVerdict::State::Unknown);
 }
 
 int CliProgram::run(const QStringList &arguments)
@@ -63,7 +73,7 @@ int CliProgram::run(const QStringList &arguments)
             out_, QStringLiteral("commcheck-cli %1\n").arg(QCoreApplication::applicationVersion()));
         return ExitOk;
     case CommandLine::Action::Refuse:
-        return refuse(parsed.error);
+        return refuse(parsed.error, parsed.options.format);
     case CommandLine::Action::Run:
         break;
     }
@@ -72,7 +82,7 @@ int CliProgram::run(const QStringList &arguments)
     // Before the port: a run that cannot keep its log does not start.
     CsvLog log;
     if (!options.logPath.isEmpty() && !log.open(options.logPath))
-        return refuse(log.errorString());
+        return refuse(log.errorString(), options.format);
 
     // send waits for the line outside the event loop, where a request to stop
     // would go unheard: there it ends the program at once.
@@ -89,12 +99,12 @@ int CliProgram::run(const QStringList &arguments)
     if (const QString device = number ? PortLocator::deviceFor(*number) : options.port;
         !device.isEmpty() && !NetworkPort::looksLikeAddress(device) &&
         Console::isBackgroundTerminal(device)) {
-        Console::write(err_,
-                       QStringLiteral("commcheck-cli: cannot open port %1: it is the terminal "
-                                      "this program runs in the background of; run it in "
-                                      "the foreground to check that terminal\n")
-                           .arg(options.port));
-        return ExitPortNotOpened;
+        const QString reason = QStringLiteral("cannot open port %1: it is the terminal this "
+                                              "program runs in the background of; run it in "
+                                              "the foreground to check that terminal")
+                                   .arg(options.port);
+        Console::write(err_, QStringLiteral("commcheck-cli: %1\n").arg(reason));
+        return notOpened(reason, options.format, ExitPortNotOpened);
     }
 
     LinePort port;
@@ -102,9 +112,10 @@ int CliProgram::run(const QStringList &arguments)
     const bool opened = number ? session.open(*number, options.line)
                                : session.openDevice(options.port, options.line);
     if (!opened) {
-        Console::write(err_, QStringLiteral("commcheck-cli: cannot open port %1: %2\n")
-                                 .arg(options.port, session.errorString()));
-        return ExitPortNotOpened;
+        const QString reason =
+            QStringLiteral("cannot open port %1: %2").arg(options.port, session.errorString());
+        Console::write(err_, QStringLiteral("commcheck-cli: %1\n").arg(reason));
+        return notOpened(reason, options.format, ExitPortNotOpened);
     }
     // Said once, before the run prints anything: what the open took without
     // the device's word (a socket:// line keeps the server's own settings).

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CliOptions.h"
+
 #include <QStringList>
 
 #include <cstdio>
@@ -16,7 +18,11 @@ public:
     int run(const QStringList &arguments);
 
 private:
-    int refuse(const QString &reason);
+    // A bad command line: the reason and the usage on the error output.
+    int refuse(const QString &reason, CliOptions::Format format);
+    // A run that did not start for `reason`: `exitCode`, or in the nagios
+    // format UNKNOWN with the reason on the standard output.
+    int notOpened(const QString &reason, CliOptions::Format format, int exitCode);
 
     std::FILE *out_;
     std::FILE *err_;

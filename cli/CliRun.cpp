@@ -6,10 +6,19 @@
 #include "ExitCode.h"
 #include "PortSession.h"
 
+namespace {
+
+std::FILE *statusStream(const CliOptions &options, std::FILE *out, std::FILE *err)
+{
+    return options.format == CliOptions::Format::Text ? out : err;
+}
+
+} // namespace
+
 CliRun::CliRun(const CliOptions &options, PortSession &session, std::FILE *out, std::FILE *err,
                QObject *parent)
     : QObject(parent), options_(options), session_(session), out_(out), err_(err),
-      status_(out, Console::isTerminal(out))
+      status_(statusStream(options, out, err), Console::isTerminal(statusStream(options, out, err)))
 {
     connect(&session_, &PortSession::lost, this, [this](int, const QString &reason) {
         if (ending_)
@@ -33,8 +42,10 @@ void CliRun::log(const QStringList &fields)
         return;
     if (!log_->addRow(fields)) {
         status_.clear();
-        Console::write(err_, QStringLiteral("commcheck-cli: %1; %2 goes on unlogged\n")
-                                 .arg(log_->errorString(), activity_));
+        logError_ = log_->errorString();
+        Console::write(
+            err_,
+            QStringLiteral("commcheck-cli: %1; %2 goes on unlogged\n").arg(logError_, activity_));
         log_ = nullptr;
         logFailed_ = true;
     }
@@ -66,5 +77,10 @@ void CliRun::finish()
     session_.close();
     status_.clear();
     printEnd();
-    emit finished(portLost_ ? ExitPortLost : logFailed_ ? ExitLogFailed : exitCode());
+    emit finished(reportedCode(endCode()));
+}
+
+int CliRun::endCode() const
+{
+    return portLost_ ? ExitPortLost : logFailed_ ? ExitLogFailed : exitCode();
 }

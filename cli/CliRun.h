@@ -64,13 +64,22 @@ protected:
     virtual void printEnd() = 0;
     // The run's exit code where it kept its port and its log.
     virtual int exitCode() const = 0;
+    // The exit code the run ends with: a lost port and a failed log first.
+    int endCode() const;
+    // The code the program exits with for `endCode`; the same unless a run
+    // reports in terms of its own.
+    virtual int reportedCode(int endCode) const { return endCode; }
+    // Why the port was lost, and why the log failed; empty if they did not.
+    QString lostReason() const { return lostReason_; }
+    QString logError() const { return logError_; }
 
     const CliOptions &options_;
     PortSession &session_;
     std::FILE *const out_;
     std::FILE *const err_;
     // The live figures on a terminal, for the runs that show them; cleared
-    // before every message.
+    // before every message. On the error output where the standard output
+    // is for a program to read (a format other than text).
     StatusLine status_;
 
 private:
@@ -79,6 +88,7 @@ private:
     CsvLog *log_ = nullptr;
     QString activity_;
     QString lostReason_;
+    QString logError_;
     bool portLost_ = false;
     bool logFailed_ = false;
     bool ending_ = false;

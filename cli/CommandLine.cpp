@@ -4,6 +4,7 @@
 #include "Cp932.h"
 #include "DurationText.h"
 
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -30,6 +31,44 @@ std::optional<qint64> wholeNumber(const QString &text, qint64 lowest, qint64 hig
     if (!fits || value < lowest || value > highest)
         return std::nullopt;
     return value;
+}
+
+// A time in ms above 0, with or without a fraction: "10", "12.5".
+std::optional<double> positiveMs(const QString &text)
+{
+    qsizetype points = 0;
+    for (QChar c : text) {
+        points += c == u'.';
+        if ((c < u'0' || c > u'9') && c != u'.')
+            return std::nullopt;
+    }
+    bool number = false;
+    const double value = text.toDouble(&number);
+    if (!number || points > 1 || text.startsWith(u'.') || text.endsWith(u'.') ||
+        !std::isfinite(value) || value <= 0)
+        return std::nullopt;
+    return value;
+}
+
+// The format the arguments ask for, read before they are parsed, so that a
+// refusal is reported in it too; text unless nagios or json is there.
+CliOptions::Format formatAskedIn(const QStringList &arguments)
+{
+    CliOptions::Format format = CliOptions::Format::Text;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        QString value;
+        if (arguments[i] == u"--format" && i + 1 < arguments.size())
+            value = arguments[i + 1];
+        else if (arguments[i].startsWith(QStringLiteral("--format=")))
+            value = arguments[i].mid(9);
+        else
+            continue;
+        if (value == u"nagios")
+            format = CliOptions::Format::Nagios;
+        else if (value == u"json")
+            format = CliOptions::Format::Json;
+    }
+    return format;
 }
 
 QString quotedValue(const QString &value)
@@ -127,6 +166,40 @@ CommandLine::CommandLine()
         QStringLiteral("check, answer: add one CSV row per exchange to FILE (created if "
                        "missing)."),
         QStringLiteral("FILE"), {Command::Check, Command::Answer});
+    add(QStringLiteral("max-errors"),
+        QStringLiteral("check: pass with up to N errors (default 0)."), QStringLiteral("N"),
+        {Command::Check});
+    add(QStringLiteral("max-lost"),
+        QStringLiteral("check: pass with up to N probes that did not come back: given up, "
+                       "unanswered at the end, or answered twice (default 0)."),
+        QStringLiteral("N"), {Command::Check});
+    add(QStringLiteral("max-p95"),
+        QStringLiteral("check: fail when the 95th percentile of the response times is above "
+                       "MS, a number of ms above 0 (default: no limit)."),
+        QStringLiteral("MS"), {Command::Check});
+    add(QStringLiteral("format"),
+        QStringLiteral("check: how the end is reported: text (the summary; default), json "
+                       "(one JSON object on one line) or nagios (one line as a monitoring "
+                       "plugin prints it; exit 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN)."),
+        QStringLiteral("FORMAT"), {Command::Check});
+    const QList<std::pair<const char *, QString>> pluginLimits = {
+        {"warn-errors", QStringLiteral("check, nagios: WARNING above N errors.")},
+        {"crit-errors", QStringLiteral("check, nagios: CRITICAL above N errors (default: "
+                                       "--max-errors, else 0 unless --warn-errors is given).")},
+        {"warn-lost", QStringLiteral("check, nagios: WARNING above N probes that did not "
+                                     "come back.")},
+        {"crit-lost", QStringLiteral("check, nagios: CRITICAL above N probes that did not "
+                                     "come back (default: --max-lost, else 0 unless "
+                                     "--warn-lost is given).")},
+        {"warn-p95", QStringLiteral("check, nagios: WARNING when the p95 is above MS.")},
+        {"crit-p95", QStringLiteral("check, nagios: CRITICAL when the p95 is above MS "
+                                    "(default: --max-p95).")},
+    };
+    for (const auto &[name, description] : pluginLimits)
+        add(QLatin1String(name), description,
+            QLatin1String(name).endsWith(QLatin1String("p95")) ? QStringLiteral("MS")
+                                                               : QStringLiteral("N"),
+            {Command::Check});
     add(QStringLiteral("for"),
         QStringLiteral("receive: stop after this long, e.g. 500ms, 2s. Default: until "
                        "Ctrl+C."),
@@ -201,6 +274,8 @@ QString CommandLine::usage()
         "TIME]\n"
         "                             [--timeout MS] [--precise] [--log FILE.csv] [line "
         "settings]\n"
+        "                             [--max-errors N] [--max-lost N] [--max-p95 MS]\n"
+        "                             [--format text|json|nagios] [--warn-*|--crit-* ...]\n"
         "       commcheck-cli answer  PORT --text TEXT [--log FILE.csv] [line settings]\n"
         "       commcheck-cli send    PORT --text TEXT [line settings]\n"
         "       commcheck-cli receive PORT [--for TIME] [line settings]\n"
@@ -213,6 +288,7 @@ QString CommandLine::usage()
 CommandLine::Result CommandLine::parse(const QStringList &arguments)
 {
     Result result;
+    result.options.format = formatAskedIn(arguments);
     if (!parser_.parse(arguments)) {
         result.error = parser_.errorText();
         return result;
@@ -280,6 +356,78 @@ QString CommandLine::checkApplies(Command command) const
     return {};
 }
 
+QString CommandLine::parseVerdictValues(CliOptions &options) const
+{
+    auto value = [this](const QString &name) { return parser_.value(option(name)); };
+    auto isSet = [this](const QString &name) { return parser_.isSet(option(name)); };
+
+    options.format = CliOptions::Format::Text;
+    if (isSet(QStringLiteral("format"))) {
+        const QString format = value(QStringLiteral("format"));
+        if (format == u"json")
+            options.format = CliOptions::Format::Json;
+        else if (format == u"nagios")
+            options.format = CliOptions::Format::Nagios;
+        else if (format != u"text")
+            return QStringLiteral("--format must be text, json or nagios, not %1")
+                .arg(quotedValue(format));
+    }
+
+    CheckVerdict::Thresholds &t = options.thresholds;
+    struct Limit {
+        const char *kind; // max, warn, crit
+        CheckVerdict::Limits *limits;
+    };
+    for (const Limit &limit :
+         {Limit{"max", &t.max}, Limit{"warn", &t.warn}, Limit{"crit", &t.crit}}) {
+        const QString kind = QLatin1String(limit.kind);
+        for (const char *figure : {"errors", "lost"}) {
+            const QString name = kind + u'-' + QLatin1String(figure);
+            if (!isSet(name))
+                continue;
+            const auto n = wholeNumber(value(name), 0, std::numeric_limits<qint64>::max());
+            if (!n)
+                return QStringLiteral("--%1 must be a whole number from 0 to %2, not %3")
+                    .arg(name)
+                    .arg(std::numeric_limits<qint64>::max())
+                    .arg(quotedValue(value(name)));
+            (figure[0] == 'e' ? limit.limits->errors : limit.limits->lost) = std::uint64_t(*n);
+        }
+        const QString name = kind + QStringLiteral("-p95");
+        if (!isSet(name))
+            continue;
+        const auto ms = positiveMs(value(name));
+        if (!ms)
+            return QStringLiteral("--%1 must be a number of ms above 0, such as 10 or 12.5, "
+                                  "not %2")
+                .arg(name, quotedValue(value(name)));
+        limit.limits->p95Ms = *ms;
+    }
+
+    for (const char *figure : {"errors", "lost", "p95"}) {
+        const QString warn = QStringLiteral("warn-") + QLatin1String(figure);
+        const QString crit = QStringLiteral("crit-") + QLatin1String(figure);
+        const QString max = QStringLiteral("max-") + QLatin1String(figure);
+        for (const QString &name : {warn, crit}) {
+            if (isSet(name) && options.format != CliOptions::Format::Nagios)
+                return QStringLiteral("--%1 applies to --format nagios only").arg(name);
+        }
+        // In the nagios format --max-* is the critical limit.
+        if (isSet(crit) && isSet(max))
+            return QStringLiteral("--%1 and --%2 cannot be given together").arg(max, crit);
+        const QString critical = isSet(crit) ? crit : max;
+        if (!isSet(warn) || !isSet(critical))
+            continue;
+        const bool above = figure[0] == 'p'
+                               ? *positiveMs(value(warn)) > *positiveMs(value(critical))
+                               : value(warn).toLongLong() > value(critical).toLongLong();
+        if (above)
+            return QStringLiteral("--%1 %2 is above --%3 %4")
+                .arg(warn, value(warn), critical, value(critical));
+    }
+    return {};
+}
+
 QString CommandLine::parseValues(CliOptions &options) const
 {
     auto value = [this](const char *name) { return parser_.value(option(QLatin1String(name))); };
@@ -338,6 +486,8 @@ QString CommandLine::parseValues(CliOptions &options) const
     if (options.count && options.duration)
         return QStringLiteral("--count and --duration cannot be given together");
     options.precise = isSet("precise");
+    if (const QString error = parseVerdictValues(options); !error.isEmpty())
+        return error;
     options.logPath = value("log");
     if (isSet("log") && options.logPath.isEmpty())
         return QStringLiteral("--log needs a file name");

@@ -109,9 +109,18 @@ void CheckRunTest::summaryTellsWhatTheFarEndDid_data()
     QTest::newRow("every reply 600 ms late, given up at 200 ms")
         << "--interval 1000 --count 3 --timeout 200" << Script{"ABC\r", 600ms} << 1
         << "count=0 lost=3 late=2 log_lost=3 log_late=2" << false << QString();
+    // Each late reply belongs to a probe counted lost already: nothing
+    // over the limit is said (no exchange completed fails the run).
+    QTest::newRow("every reply 600 ms late, given up at 200 ms, each probe counted once")
+        << "--interval 1000 --count 3 --timeout 200 --max-lost 3" << Script{"ABC\r", 600ms} << 1
+        << "count=0 lost=3 late=2" << false << QString();
     QTest::newRow("every reply twice")
         << "--interval 500 --count 3 --precise" << Script{"ABC\r", 100ms, -1, 0, true} << 1
         << "count=3 min>=100 late=2 errors=0 log_late=2" << false << QString();
+    // The last probe's second reply may come after the run's end.
+    QTest::newRow("every reply twice, the second ones over --max-lost")
+        << "--interval 1000 --count 3 --precise --max-lost 0" << Script{"ABC\r", 100ms, -1, 0, true}
+        << 1 << "count=3 late>=1 errors=0" << false << QStringLiteral(" exceed --max-lost 0\n");
     QTest::newRow("the third reply corrupted")
         << "--interval 300 --duration 1500ms" << Script{"ABC\r", 0ms, -1, 3} << 1
         << "count=2 errors>=1 unanswered=1 log_unanswered=1" << false << QString();

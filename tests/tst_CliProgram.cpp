@@ -2,11 +2,15 @@
 #include "PortFolder.h"
 #include "PtyPair.h"
 #include "ScratchFiles.h"
+#include "ScriptedFarEnd.h"
 #include "Ser2net.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -32,6 +36,8 @@ private slots:
     void endsWithItsExitCode_data();
     void endsWithItsExitCode();
     void answersAScriptedProbe();
+    void endsInOneJsonObject_data();
+    void endsInOneJsonObject();
 };
 
 namespace {
@@ -44,7 +50,8 @@ constexpr int kSetupFailed = 125;
 
 // Behind ser2net, an echoing far end or a pseudo-terminal the test plays the
 // far end on: the port is ser2net's rfc2217:// or socket:// address.
-// NobodyListening: an rfc2217:// address with no server.
+// NobodyListening: an rfc2217:// address with no server. Dropping: answers
+// the first three probes, then none.
 enum class FarEnd {
     None,
     Echo,
@@ -56,6 +63,7 @@ enum class FarEnd {
     PtyBehindRfc2217,
     PtyBehindSocket,
     NobodyListening,
+    Dropping,
 };
 enum class Action {
     RunToEnd,
@@ -387,6 +395,70 @@ void CliProgramTest::endsWithItsExitCode_data()
                                                  "from 1 to 9223372036854775807, not \"0\"") +
                                       usage
                                << QByteArray();
+    // Three answers, then a probe given up after a second, so that a reply
+    // on a busy machine is not taken for a lost one.
+    const QString dropping =
+        QStringLiteral("check %DEV --text ABC[13] --flow none --interval 20 --timeout 1000 "
+                       "--count 4");
+    const QString droppingSummary =
+        summary.arg(QStringLiteral("4 probes ended"), QStringLiteral("3"), QStringLiteral("1"));
+    QTest::newRow("a probe dropped, no limit given")
+        << dropping << FarEnd::Dropping << Action::RunToEnd << Start::Captured << 1
+        << droppingSummary << QString() << QByteArray();
+    QTest::newRow("a probe dropped, within --max-lost")
+        << dropping + " --max-lost 1 --max-errors 0" << FarEnd::Dropping << Action::RunToEnd
+        << Start::Captured << 0 << droppingSummary << QString() << QByteArray();
+    QTest::newRow("a probe dropped, over --max-lost and within --max-p95")
+        << dropping + " --max-lost 0 --max-p95 5000" << FarEnd::Dropping << Action::RunToEnd
+        << Start::Captured << 1 << droppingSummary
+        << QStringLiteral("commcheck-cli: lost 1 exceed --max-lost 0\n") << QByteArray();
+    const QString perfData = QStringLiteral(
+        " \\| 'probes'=4;;;0; 'count'=%1;;;0; 'errors'=0;;0;0; 'lost'=%2;%3;%4;0; 'late'=0;;;0; "
+        "'unanswered'=0;;;0; 'p50'=\\d+\\.\\d{3}ms;;;0; 'p95'=\\d+\\.\\d{3}ms;;%5;0; "
+        "'p99'=\\d+\\.\\d{3}ms;;;0; 'max'=\\d+\\.\\d{3}ms;;;0;\n$");
+    QTest::newRow("as a plugin, every probe came back")
+        << "check %DEV --text ABC[13] --interval 20 --count 4 --format nagios --max-p95 5000"
+        << FarEnd::Echo << Action::RunToEnd << Start::OnTerminal << 0
+        << QStringLiteral("^COMMCHECK OK - 4 of 4 probes came back, p95 \\d+\\.\\d{3} ms") +
+               perfData.arg(QStringLiteral("4"), QStringLiteral("0"), QString(),
+                            QStringLiteral("0"), QStringLiteral("5000"))
+        << QString() << QByteArray();
+    QTest::newRow("as a plugin, a probe dropped")
+        << dropping + " --format nagios" << FarEnd::Dropping << Action::RunToEnd << Start::Captured
+        << 2
+        << QStringLiteral("^COMMCHECK CRITICAL - 3 of 4 probes came back, p95 \\d+\\.\\d{3} "
+                          "ms: lost 1 exceed critical 0") +
+               perfData.arg(QStringLiteral("3"), QStringLiteral("1"), QString(),
+                            QStringLiteral("0"), QString())
+        << QString() << QByteArray();
+    QTest::newRow("as a plugin, a probe dropped, over the warning limit only")
+        << dropping + " --format nagios --warn-lost 0 --max-lost 3" << FarEnd::Dropping
+        << Action::RunToEnd << Start::Captured << 1
+        << QStringLiteral("^COMMCHECK WARNING - 3 of 4 probes came back, p95 \\d+\\.\\d{3} "
+                          "ms: lost 1 exceed warning 0") +
+               perfData.arg(QStringLiteral("3"), QStringLiteral("1"), QStringLiteral("0"),
+                            QStringLiteral("3"), QString())
+        << QString() << QByteArray();
+    QTest::newRow("as a plugin, port lost")
+        << "check %DEV --text ABC[13] --interval 20 --format nagios" << FarEnd::Silent
+        << Action::CutAfterFirstProbe << Start::Captured << 3
+        << QStringLiteral("^COMMCHECK UNKNOWN - 0 of 1 probes came back: port %DEV lost: [^\n|]+ "
+                          "\\| 'probes'=1;;;0; 'count'=0;;;0; 'errors'=0;;0;0; 'lost'=0;;0;0; "
+                          "'late'=0;;;0; 'unanswered'=0;;;0; 'p50'=U;;;0; 'p95'=U;;;0; "
+                          "'p99'=U;;;0; 'max'=U;;;0;\n$")
+        << QStringLiteral("commcheck-cli: port %DEV lost: ") << QByteArray();
+    QTest::newRow("as a plugin, missing device")
+        << "check /nonexistent/ttyX --text A --format nagios" << FarEnd::None << Action::RunToEnd
+        << Start::Captured << 3
+        << QStringLiteral("^COMMCHECK UNKNOWN - cannot open port /nonexistent/ttyX: "
+                          "/nonexistent/ttyX cannot be opened: No such file or directory\n$")
+        << QStringLiteral("commcheck-cli: cannot open port /nonexistent/ttyX: ") << QByteArray();
+    QTest::newRow("as a plugin, bad usage")
+        << "check %DEV --text A --format=nagios --max-lost -1" << FarEnd::Silent << Action::RunToEnd
+        << Start::Captured << 3
+        << QStringLiteral("^COMMCHECK UNKNOWN - --max-lost must be a whole number from 0 to "
+                          "9223372036854775807, not \"-1\"\n$")
+        << QStringLiteral("commcheck-cli: --max-lost must be a whole number") << QByteArray();
     QTest::newRow("send") << "send %DEV --text [2]AB[13] --flow none" << FarEnd::Silent
                           << Action::RunToEnd << Start::Captured << 0 << QStringLiteral("^$")
                           << QString()
@@ -453,7 +525,12 @@ void CliProgramTest::endsWithItsExitCode()
     QString device;
     std::unique_ptr<Ser2net> server;
     PortFolder folder; // the program started here sees it too
-    if (farEnd == FarEnd::Echo) {
+    std::unique_ptr<ScriptedFarEnd> scripted;
+    if (farEnd == FarEnd::Dropping) {
+        scripted = std::make_unique<ScriptedFarEnd>(ScriptedFarEnd::Script{.answers = 3});
+        QVERIFY2(scripted->isValid(), qPrintable(scripted->error()));
+        device = scripted->device();
+    } else if (farEnd == FarEnd::Echo) {
         echo = std::make_unique<NullModemCable>(NullModemCable::Echo);
         QVERIFY2(echo->isValid(), qPrintable(echo->error()));
         device = echo->endA();
@@ -741,6 +818,98 @@ void CliProgramTest::answersAScriptedProbe()
                  .match(lines[1])
                  .hasMatch(),
              qPrintable(lines[1]));
+}
+
+void CliProgramTest::endsInOneJsonObject_data()
+{
+    QTest::addColumn<QString>("arguments"); // %DEV: the far end's device
+    QTest::addColumn<FarEnd>("farEnd");
+    QTest::addColumn<int>("exitCode");
+    // "key=value" terms, "; " between them, the value the object's as
+    // compact JSON (count=5, exceeded=["lost"], p95_ms=null), or # for any
+    // number from 0 up.
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("every probe came back")
+        << "check %DEV --text ABC[13] --interval 20 --count 5 --format json" << FarEnd::Echo << 0
+        << "port=\"%DEV\"; text=\"ABC[13]\"; probes=5; count=5; errors=0; lost=0; late=0; "
+           "unanswered=0; lost_counted=0; mean_ms=#; min_ms=#; max_ms=#; p50_ms=#; p95_ms=#; "
+           "p99_ms=#; stddev_ms=#; duration_s=#; ended=\"5 probes ended\"; exit=0; exceeded=[]";
+    QTest::newRow("a probe dropped, over --max-lost")
+        << "check %DEV --text ABC[13] --flow none --interval 20 --timeout 1000 --count 4 "
+           "--format json --max-lost 0"
+        << FarEnd::Dropping << 1
+        << "probes=4; count=3; errors=0; lost=1; late=0; unanswered=0; lost_counted=1; "
+           "p95_ms=#; exit=1; exceeded=[\"lost\"]";
+    // A quote in the text, escaped in the object.
+    QTest::newRow("no reply at all, no times")
+        << "check %DEV --text \"A\"\"\"B\" --interval 20 --timeout 100 --count 2 --format json"
+        << FarEnd::Silent << 1
+        << "text=\"A\\\"B\"; probes=2; count=0; lost=2; lost_counted=2; mean_ms=null; "
+           "min_ms=null; max_ms=null; p50_ms=null; p95_ms=null; p99_ms=null; stddev_ms=null; "
+           "ended=\"2 probes ended\"; exit=1; exceeded=[\"lost\"]";
+}
+
+void CliProgramTest::endsInOneJsonObject()
+{
+    QFETCH(QString, arguments);
+    QFETCH(FarEnd, farEnd);
+    QFETCH(int, exitCode);
+    QFETCH(QString, expected);
+
+    std::unique_ptr<NullModemCable> echo;
+    std::unique_ptr<ScriptedFarEnd> scripted;
+    std::unique_ptr<PtyPair> pty;
+    QString device;
+    if (farEnd == FarEnd::Echo) {
+        echo = std::make_unique<NullModemCable>(NullModemCable::Echo);
+        QVERIFY2(echo->isValid(), qPrintable(echo->error()));
+        device = echo->endA();
+    } else if (farEnd == FarEnd::Dropping) {
+        scripted = std::make_unique<ScriptedFarEnd>(ScriptedFarEnd::Script{.answers = 3});
+        QVERIFY2(scripted->isValid(), qPrintable(scripted->error()));
+        device = scripted->device();
+    } else {
+        pty = std::make_unique<PtyPair>();
+        QVERIFY2(pty->isValid(), qPrintable(pty->error()));
+        device = pty->slavePath();
+    }
+    arguments.replace(QStringLiteral("%DEV"), device);
+    expected.replace(QStringLiteral("%DEV"), device);
+
+    QProcess cli;
+    cli.start(cliPath(), QProcess::splitCommand(arguments));
+    QVERIFY2(cli.waitForFinished(kLimitMs), qPrintable(cli.errorString()));
+    const QByteArray out = cli.readAllStandardOutput();
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(cli.exitCode() == exitCode, qPrintable(err));
+
+    // One line, and on it one object with the documented keys, no more.
+    QVERIFY2(out.endsWith('\n') && out.count('\n') == 1, out.constData());
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(out, &error);
+    QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString() + out));
+    QVERIFY(document.isObject());
+    const QJsonObject object = document.object();
+    const QStringList keys = {"count",   "duration_s", "ended",     "errors",       "exceeded",
+                              "exit",    "late",       "lost",      "lost_counted", "max_ms",
+                              "mean_ms", "min_ms",     "p50_ms",    "p95_ms",       "p99_ms",
+                              "port",    "probes",     "stddev_ms", "text",         "unanswered"};
+    QCOMPARE(object.keys(), keys);
+    QCOMPARE(object.value(QStringLiteral("exit")).toInt(-1), exitCode);
+    for (const QString &term : expected.split(QStringLiteral("; "))) {
+        const QString key = term.section(u'=', 0, 0);
+        const QString value = term.section(u'=', 1);
+        const QJsonValue found = object.value(key);
+        if (value == u"#") {
+            QVERIFY2(found.isDouble() && found.toDouble() >= 0, qPrintable(term + u'\n' + out));
+            continue;
+        }
+        // Wrapped in an array, any value is a JSON text of its own.
+        const QByteArray written = QJsonDocument(QJsonArray{found}).toJson(QJsonDocument::Compact);
+        QCOMPARE(QString::fromUtf8(written.mid(1, written.size() - 2)), value);
+    }
 }
 
 QTEST_GUILESS_MAIN(CliProgramTest)

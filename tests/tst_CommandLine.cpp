@@ -46,11 +46,20 @@ QString orDash(std::optional<std::chrono::milliseconds> time)
     return time ? QString::number(time->count()) : QStringLiteral("-");
 }
 
+// Limits as errors/lost/p95, "-" for none.
+QString limitsText(const CheckVerdict::Limits &l)
+{
+    return QStringLiteral("%1/%2/%3")
+        .arg(l.errors ? QString::number(*l.errors) : QStringLiteral("-"),
+             l.lost ? QString::number(*l.lost) : QStringLiteral("-"),
+             l.p95Ms ? QString::number(*l.p95Ms) : QStringLiteral("-"));
+}
+
 // Every field of the options on one line, so that a row states them all.
 QString described(const CliOptions &o)
 {
     return QStringLiteral("%1 %2 text=%3 interval=%4 count=%5 duration=%6 timeout=%7 precise=%8 "
-                          "log=%9 line=%10 flow=%11 for=%12")
+                          "log=%9 line=%10 flow=%11 for=%12 format=%13 max=%14 warn=%15 crit=%16")
         .arg(CliOptions::commandName(o.command), o.port, o.text)
         .arg(o.interval.count())
         .arg(o.count ? QString::number(*o.count) : QStringLiteral("-"))
@@ -58,7 +67,10 @@ QString described(const CliOptions &o)
         .arg(int(o.precise))
         .arg(o.logPath, o.line.toString())
         .arg(int(o.line.flowControl))
-        .arg(orDash(o.receiveFor));
+        .arg(orDash(o.receiveFor))
+        .arg(int(o.format))
+        .arg(limitsText(o.thresholds.max), limitsText(o.thresholds.warn),
+             limitsText(o.thresholds.crit));
 }
 
 } // namespace
@@ -71,40 +83,51 @@ void CommandLineTest::readsWhatTheRunDoes_data()
     QTest::newRow("check with the window's defaults")
         << "check 3 --text ABC[13]"
         << "check 3 text=ABC[13] interval=1000 count=- duration=- timeout=- precise=0 log= "
-           "line=9600,N,8,1 flow=1 for=-";
+           "line=9600,N,8,1 flow=1 for=- format=0 max=-/-/- warn=-/-/- crit=-/-/-";
     QTest::newRow("check with everything given")
         << "check /dev/ttyUSB0 --text 'A B' --interval 250 --count 100 --timeout 2s --precise "
            "--log out.csv --baud 115200 --data-bits 7 --parity e --stop-bits 1.5 --flow rts+xon"
         << "check /dev/ttyUSB0 text=A B interval=250 count=100 duration=- timeout=2000 precise=1 "
-           "log=out.csv line=115200,E,7,1.5 flow=3 for=-";
+           "log=out.csv line=115200,E,7,1.5 flow=3 for=- format=0 max=-/-/- warn=-/-/- crit=-/-/-";
     QTest::newRow("check for a night")
         << "check 1 --text X --duration 8h --interval 1s"
         << "check 1 text=X interval=1000 count=- duration=28800000 timeout=- precise=0 log= "
-           "line=9600,N,8,1 flow=1 for=-";
+           "line=9600,N,8,1 flow=1 for=- format=0 max=-/-/- warn=-/-/- crit=-/-/-";
     QTest::newRow("answer with a log and no flow control")
         << "answer 2 --text ABC[13] --log a.csv --flow none --stop-bits 2"
         << "answer 2 text=ABC[13] interval=1000 count=- duration=- timeout=- precise=0 log=a.csv "
-           "line=9600,N,8,2 flow=0 for=-";
+           "line=9600,N,8,2 flow=0 for=- format=0 max=-/-/- warn=-/-/- crit=-/-/-";
     QTest::newRow("send with RTS/CTS, mark parity")
         << "send 4 --text [2]DATA[3] --flow RTS --parity M"
         << "send 4 text=[2]DATA[3] interval=1000 count=- duration=- timeout=- precise=0 log= "
-           "line=9600,M,8,1 flow=2 for=-";
+           "line=9600,M,8,1 flow=2 for=- format=0 max=-/-/- warn=-/-/- crit=-/-/-";
     QTest::newRow("receive for half a second")
         << "receive 5 --for 500ms --baud 300 --data-bits 5"
         << "receive 5 text= interval=1000 count=- duration=- timeout=- precise=0 log= "
-           "line=300,N,5,1 flow=1 for=500";
+           "line=300,N,5,1 flow=1 for=500 format=0 max=-/-/- warn=-/-/- crit=-/-/-";
     QTest::newRow("Japanese text, full-width tilde and question mark")
         << QStringLiteral("send 1 --text 'こんにちは～?[13]'")
         << QStringLiteral("send 1 text=こんにちは～?[13] interval=1000 count=- duration=- "
-                          "timeout=- precise=0 log= line=9600,N,8,1 flow=1 for=-");
+                          "timeout=- precise=0 log= line=9600,N,8,1 flow=1 for=- format=0 "
+                          "max=-/-/- warn=-/-/- crit=-/-/-");
     QTest::newRow("codes only, and ERR")
         << QStringLiteral("answer 1 --text '[300][13]'")
         << QStringLiteral("answer 1 text=[300][13] interval=1000 count=- duration=- "
-                          "timeout=- precise=0 log= line=9600,N,8,1 flow=1 for=-");
+                          "timeout=- precise=0 log= line=9600,N,8,1 flow=1 for=- format=0 "
+                          "max=-/-/- warn=-/-/- crit=-/-/-");
+    QTest::newRow("check with limits, as JSON")
+        << "check 1 --text X --max-errors 0 --max-lost 3 --max-p95 12.5 --format json"
+        << "check 1 text=X interval=1000 count=- duration=- timeout=- precise=0 log= "
+           "line=9600,N,8,1 flow=1 for=- format=1 max=0/3/12.5 warn=-/-/- crit=-/-/-";
+    QTest::newRow("check as a plugin, --max-* the critical limits")
+        << "check 1 --text X --format nagios --warn-errors 1 --max-errors 4 --warn-lost 2 "
+           "--crit-lost 2 --warn-p95 10 --crit-p95 20"
+        << "check 1 text=X interval=1000 count=- duration=- timeout=- precise=0 log= "
+           "line=9600,N,8,1 flow=1 for=- format=2 max=4/-/- warn=1/2/10 crit=-/2/20";
     QTest::newRow("longest time taken")
         << "check 1 --text X --timeout 2147483647"
         << "check 1 text=X interval=1000 count=- duration=- timeout=2147483647 precise=0 log= "
-           "line=9600,N,8,1 flow=1 for=-";
+           "line=9600,N,8,1 flow=1 for=- format=0 max=-/-/- warn=-/-/- crit=-/-/-";
 }
 
 void CommandLineTest::readsWhatTheRunDoes()
@@ -226,6 +249,36 @@ void CommandLineTest::refusesBadInput_data()
                                  << "--parity must be N, E, O, M or S, not \"even\"";
     QTest::newRow("3 stop bits") << "check 1 --text A --stop-bits 3"
                                  << "--stop-bits must be 1, 1.5 or 2, not \"3\"";
+    QTest::newRow("negative --max-errors")
+        << "check 1 --text A --max-errors -1"
+        << "--max-errors must be a whole number from 0 to 9223372036854775807, not \"-1\"";
+    QTest::newRow("--max-lost not a number")
+        << "check 1 --text A --max-lost few"
+        << "--max-lost must be a whole number from 0 to 9223372036854775807, not \"few\"";
+    QTest::newRow("--max-p95 of 0")
+        << "check 1 --text A --max-p95 0"
+        << "--max-p95 must be a number of ms above 0, such as 10 or 12.5, not \"0\"";
+    QTest::newRow("--crit-p95 with a unit")
+        << "check 1 --text A --format nagios --crit-p95 10ms"
+        << "--crit-p95 must be a number of ms above 0, such as 10 or 12.5, not \"10ms\"";
+    QTest::newRow("--warn-p95 with two points")
+        << "check 1 --text A --format nagios --warn-p95 1.2.3"
+        << "--warn-p95 must be a number of ms above 0, such as 10 or 12.5, not \"1.2.3\"";
+    QTest::newRow("limit of another command") << "answer 1 --text A --max-lost 3"
+                                              << "--max-lost does not apply to answer";
+    QTest::newRow("format of another command") << "receive 1 --format json"
+                                               << "--format does not apply to receive";
+    QTest::newRow("unknown format") << "check 1 --text A --format xml"
+                                    << "--format must be text, json or nagios, not \"xml\"";
+    QTest::newRow("warning limit outside the nagios format")
+        << "check 1 --text A --format json --warn-lost 1"
+        << "--warn-lost applies to --format nagios only";
+    QTest::newRow("--max and --crit of one figure")
+        << "check 1 --text A --format nagios --max-errors 1 --crit-errors 2"
+        << "--max-errors and --crit-errors cannot be given together";
+    QTest::newRow("warning above the critical limit")
+        << "check 1 --text A --format nagios --warn-p95 30 --max-p95 20.5"
+        << "--warn-p95 30 is above --max-p95 20.5";
     QTest::newRow("unknown flow") << "check 1 --text A --flow dtr"
                                   << "--flow must be none, xon, rts or rts+xon, not \"dtr\"";
 }
