@@ -196,6 +196,7 @@ bool NetworkPort::open()
     kind_ = address->kind;
     where_ = address_;
     note_.clear();
+    sentSinceDrain_ = 0;
     received_.clear();
     answers_.clear();
     decoder_.reset();
@@ -472,12 +473,14 @@ SerialPort::Output NetworkPort::output(const QString &text)
     QByteArray bytes = Cp932::encode(text);
     if (bytes.isEmpty())
         return Output::Taken;
+    const qint64 dataBytes = bytes.size();
     if (kind_ == Kind::Rfc2217) {
         bytes = TelnetStream::data(bytes);
         // Doubled 0xFF bytes may take it over the limit after all.
         if (bytes.size() > room)
             return Output::Refused;
     }
+    sentSinceDrain_ += dataBytes;
     socket_.write(bytes);
     // Handed to the system at once where it takes them; the rest follows
     // from the event loop.
@@ -489,8 +492,6 @@ qint64 NetworkPort::drain(std::chrono::milliseconds limit)
 {
     if (state_ != State::Open)
         return -1;
-    // What the system took is on its way: the device server's buffers and
-    // the line beyond it cannot be seen from here.
     const QDeadlineTimer deadline(limit);
     while (state_ == State::Open && socket_.bytesToWrite() > 0 && !deadline.hasExpired()) {
         const qint64 left = deadline.remainingTime();
@@ -498,7 +499,19 @@ qint64 NetworkPort::drain(std::chrono::milliseconds limit)
     }
     if (state_ != State::Open)
         return -1;
-    return socket_.bytesToWrite();
+    if (const qint64 unsent = socket_.bytesToWrite(); unsent > 0)
+        return unsent;
+    // What the system took is on its way, but the device server's buffers
+    // and the line beyond it cannot be seen from here, and a server may drop
+    // what it has not passed on yet when the connection closes (ser2net
+    // does). The bytes are given the time the line takes for them at the
+    // port's settings, and the server a little more to pass them on.
+    const double lineSeconds =
+        double(std::exchange(sentSinceDrain_, 0)) * line_.bitsPerCharacter() / line_.baudRate;
+    const auto wait = std::chrono::milliseconds(qint64(lineSeconds * 1000.0) + 1) + kPassOnTime;
+    waitFor(std::min(wait, std::chrono::milliseconds(deadline.remainingTime())),
+            [] { return false; });
+    return state_ == State::Open ? 0 : -1;
 }
 
 QByteArray NetworkPort::takeReceived()

@@ -118,6 +118,10 @@ private:
     QString address_;
     LineSettings line_;
     QByteArray received_;
+    qint64 sentSinceDrain_ = 0; // data bytes given to output() since the last drain()
+    // How long a device server is given to pass on what it took, beyond the
+    // line's own time for it, before drain() reports it all sent.
+    static constexpr std::chrono::milliseconds kPassOnTime{200};
     qint64 readLimit_ = kReadBufferLimit;
     bool readPending_ = false; // a readLater() call is on its way
     // While opening: the COM port answers gathered so far, and whether the
