@@ -22,6 +22,8 @@ QString CliOptions::commandName(Command command)
         return QStringLiteral("send");
     case Command::Receive:
         return QStringLiteral("receive");
+    case Command::Monitor:
+        return QStringLiteral("monitor");
     }
     return {};
 }

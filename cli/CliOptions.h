@@ -12,7 +12,7 @@
 // What one run of commcheck-cli was asked to do, as read from its command
 // line.
 struct CliOptions {
-    enum class Command { Check, Answer, Send, Receive };
+    enum class Command { Check, Answer, Send, Receive, Monitor };
     // How check reports its end: the summary for people, one JSON object,
     // or one line for a monitoring system.
     enum class Format { Text, Json, Nagios };
@@ -36,6 +36,15 @@ struct CliOptions {
     QString logPath;
     // receive; none: until stopped
     std::optional<std::chrono::milliseconds> receiveFor;
+    // check: a port lost or not opened is tried again (1 s, doubling to 60 s)
+    // instead of ending the run
+    bool reconnect = false;
+
+    // monitor: the INI file naming the lines, and where /metrics is served
+    // (the port 0: any free one)
+    QString configPath;
+    QString metricsHost = QStringLiteral("127.0.0.1");
+    quint16 metricsPort = 9717;
 
     // The window's defaults: 9600,N,8,1 with XOn/XOff.
     LineSettings line{.flowControl = LineSettings::FlowControl::XonXoff};

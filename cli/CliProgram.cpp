@@ -37,6 +37,8 @@ std::unique_ptr<CliRun> runFor(const CliOptions &options, PortSession &session, 
         return std::make_unique<ReceiveRun>(options, session, out, err);
     case Command::Send:
         return std::make_unique<SendRun>(options, session, out, err);
+    case Command::Monitor:
+        break; // many ports, not one: MonitorRun
     }
     return nullptr; // every command has its run above
 }
