@@ -14,6 +14,7 @@ pkg-config
 qt6-base-dev
 qt6-serialport-dev
 qt6-charts-dev
+qt6-httpserver-dev
 libqt6opengl6-dev
 qt6-translations-l10n
 libqt6svg6
@@ -22,6 +23,9 @@ libgl-dev
 fonts-ipafont-gothic
 socat
 ser2net
+prometheus
+python3-prometheus-client
+systemd
 xvfb
 xauth
 dbus-daemon
