@@ -49,6 +49,18 @@ qint64 EchoFarEnd::waitFirstByte(int limitMs)
     return arrivalNs_;
 }
 
+void EchoFarEnd::recordArrivals(int quietMs)
+{
+    const std::lock_guard lock(mutex_);
+    quietNs_ = qint64(quietMs) * 1000000;
+}
+
+std::vector<qint64> EchoFarEnd::arrivals() const
+{
+    const std::lock_guard lock(mutex_);
+    return arrivals_;
+}
+
 void EchoFarEnd::relay()
 {
     const int far = pty_.masterFd();
@@ -78,6 +90,9 @@ void EchoFarEnd::relay()
                 arrivalNs_ = now;
                 arrived_.notify_all();
             }
+            if (quietNs_ >= 0 && (lastReadNs_ < 0 || now - lastReadNs_ >= quietNs_))
+                arrivals_.push_back(now);
+            lastReadNs_ = now;
         }
         // Back at once, all of it, waiting for room if the line is full.
         for (ssize_t done = 0; done < n;) {

@@ -7,12 +7,14 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 // The far end of a line that sends back every byte at once, as a loop-back
 // plug would, on a pseudo-terminal whose slave device() a program (or a
 // device server) opens. The thread that reads the bytes also notes when the
 // first one came after arm(), so that a benchmark can tell when a probe
-// reached the line without polling for it.
+// reached the line without polling for it, and, once asked, when each probe
+// began to arrive.
 class EchoFarEnd {
 public:
     EchoFarEnd();
@@ -30,14 +32,24 @@ public:
     // read, on CliProcess::monotonicNs()'s clock, or -1 when none came.
     qint64 waitFirstByte(int limitMs);
 
+    // From now on notes the moment each probe begins to arrive: the first
+    // byte read after at least `quietMs` without any.
+    void recordArrivals(int quietMs);
+    // The moments noted so far, in order, on CliProcess::monotonicNs()'s
+    // clock.
+    std::vector<qint64> arrivals() const;
+
 private:
     void relay();
 
     PtyPair pty_;
     int wake_[2] = {-1, -1}; // a pipe that tells the relay to stop
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable arrived_;
     bool armed_ = false;
     qint64 arrivalNs_ = -1;
+    qint64 quietNs_ = -1; // below 0: arrivals are not noted
+    qint64 lastReadNs_ = -1;
+    std::vector<qint64> arrivals_;
     std::thread thread_;
 };
