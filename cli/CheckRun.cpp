@@ -83,10 +83,13 @@ void CheckRun::onUp()
     if (ending())
         return;
     status_.clear();
-    if (wasUp_)
-        Console::write(
-            err_,
-            QStringLiteral("commcheck-cli: port %1 is back; checking again\n").arg(options_.port));
+    // Said where the port was said to be down.
+    if (downTold_)
+        Console::write(err_, (wasUp_ ? QStringLiteral("commcheck-cli: port %1 is back; checking "
+                                                      "again\n")
+                                     : QStringLiteral("commcheck-cli: port %1 is open; checking\n"))
+                                 .arg(options_.port));
+    downTold_ = false;
     // What the open took without the device's word, as at a first open.
     if (const QString note = session_.port().note(); !note.isEmpty())
         Console::write(err_, QStringLiteral("commcheck-cli: %1\n").arg(note));
@@ -110,6 +113,7 @@ void CheckRun::onDown(const QString &reason, bool lost, std::chrono::millisecond
     const QString what = lost
                              ? QStringLiteral("port %1 lost: %2").arg(options_.port, reason)
                              : QStringLiteral("cannot open port %1: %2").arg(options_.port, reason);
+    downTold_ = true;
     Console::write(err_, QStringLiteral("commcheck-cli: %1; next try in %2\n")
                              .arg(what, DurationText::format(retryIn)));
     // The probe out when the port went could not come back.

@@ -83,5 +83,6 @@ private:
     // counting it lost should the port go.
     std::uint64_t sequenceBase_ = 0;
     std::optional<std::chrono::nanoseconds> outSince_;
-    bool wasUp_ = false;
+    bool wasUp_ = false;    // the port was open once
+    bool downTold_ = false; // the port was said to be down since
 };
