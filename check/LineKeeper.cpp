@@ -46,6 +46,12 @@ void LineKeeper::tryOpen()
         return;
     const bool opened =
         number_ ? session_.open(*number_, line_) : session_.openDevice(device_, line_);
+    // An open through a device server runs the event loop while it waits,
+    // and the keeper may have been stopped meanwhile.
+    if (!running_) {
+        session_.close();
+        return;
+    }
     if (!opened) {
         fail(session_.errorString(), false);
         return;
