@@ -48,30 +48,51 @@ struct WrittenFile {
     QString error; // "line 3: ..." or "[name] key: ..."
 };
 
-// Whether a line ends in a backslash that is not itself escaped: QSettings
-// then reads the next line as more of the value.
-bool continuesOnNextLine(const QString &line)
+// Why QSettings would not read `value` as written, or an empty string. It
+// reads a backslash as the start of an escape, dropping one it does not
+// know and continuing the value on the next line at the end of one; a
+// double quote as the start or end of a quoted part; a semicolon outside
+// quotes as the start of a comment. A value may have \\ and \", quotes that
+// close, and a comment after a space.
+QString valueProblem(const QString &value)
 {
-    qsizetype backslashes = 0;
-    for (qsizetype i = line.size() - 1; i >= 0 && line.at(i) == u'\\'; --i)
-        ++backslashes;
-    return backslashes % 2 == 1;
+    bool quoted = false;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c == u'\\') {
+            if (i + 1 == value.size())
+                return QStringLiteral("ends in a backslash, which would join the next line to "
+                                      "it; write \\\\ for a backslash");
+            const QChar escaped = value.at(i + 1);
+            if (escaped != u'\\' && escaped != u'"')
+                return QStringLiteral("has \\%1, which the file format reads as an escape; "
+                                      "write \\\\ for a backslash, and control codes as [13]")
+                    .arg(escaped);
+            ++i;
+        } else if (c == u'"') {
+            quoted = !quoted;
+        } else if (c == u';' && !quoted) {
+            if (i > 0 && !value.at(i - 1).isSpace())
+                return QStringLiteral("has a ; that would begin a comment and end the value "
+                                      "before it; write the value in double quotes, or a "
+                                      "space before a comment");
+            break;
+        }
+    }
+    if (quoted)
+        return QStringLiteral("has a double quote that is not closed on its line");
+    return {};
 }
 
 WrittenFile scan(const QString &text)
 {
     WrittenFile file;
     const QStringList lines = text.split(u'\n');
-    bool continued = false;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const int number = int(i + 1);
         QString line = lines.at(i);
         if (line.endsWith(u'\r'))
             line.chop(1);
-        if (continued) {
-            continued = continuesOnNextLine(line);
-            continue;
-        }
         const QString written = line.trimmed();
         if (written.isEmpty() || written.startsWith(u';'))
             continue;
@@ -96,13 +117,20 @@ WrittenFile scan(const QString &text)
                                  .arg(name);
                 return file;
             }
-            for (QChar c : {u'%', u'/', u'\\'}) {
+            for (QChar c : {u'%', u'/', u'\\', u'"', u';'}) {
                 if (name.contains(c)) {
-                    file.error = QStringLiteral("[%1]: a line's name cannot have %, / or \\ in "
-                                                "it, which the file format reads otherwise")
+                    file.error = QStringLiteral("[%1]: a line's name cannot have %, /, \\, \" or ; "
+                                                "in it, which the file format reads otherwise")
                                      .arg(name);
                     return file;
                 }
+            }
+            if (const QString after = written.mid(end + 1).trimmed();
+                !after.isEmpty() && !after.startsWith(u';')) {
+                file.error = QStringLiteral("line %1: %2 follows the section's ]")
+                                 .arg(number)
+                                 .arg(quoted(after));
+                return file;
             }
             for (const WrittenSection &earlier : std::as_const(file.sections)) {
                 if (earlier.name.compare(name, Qt::CaseInsensitive) == 0) {
@@ -158,7 +186,11 @@ WrittenFile scan(const QString &text)
         }
         section.keys.append(key.toLower());
         section.keyLines.append(number);
-        continued = continuesOnNextLine(line);
+        if (const QString problem = valueProblem(written.mid(equals + 1).trimmed());
+            !problem.isEmpty()) {
+            file.error = at + problem + QStringLiteral(" (line %1)").arg(number);
+            return file;
+        }
     }
     return file;
 }
@@ -307,6 +339,16 @@ MonitorConfig::Result MonitorConfig::read(const QString &path)
         settings.beginGroup(section.name);
         const QStringList keys = settings.childKeys();
         settings.endGroup();
+        QStringList read;
+        for (const QString &key : keys)
+            read.append(key.toLower());
+        QStringList meant = section.keys;
+        read.sort();
+        meant.sort();
+        if (read != meant)
+            return refuse(QStringLiteral("[%1]: is read with the keys %2, not %3 as written")
+                              .arg(section.name, read.join(QStringLiteral(", ")),
+                                   meant.join(QStringLiteral(", "))));
         for (const QString &key : keys) {
             const QString name = key.toLower();
             const QString at = QStringLiteral("[%1] %2: ").arg(section.name, key);

@@ -147,10 +147,14 @@ void MonitorConfigTest::readsTheLines_data()
                .toUtf8()
         << QStringLiteral("[プレス3号] check port=1 text=こんにちは～[13] interval=1000 "
                           "timeout=500 line=9600,N,8,1 flow=1 precise=0 log=");
-    QTest::newRow("name with spaces and quotes, any text a label can carry")
-        << QByteArray("[ press 3 \"east\" ]\nport = 1\ntext = A\ntimeout = 500\n")
-        << "[press 3 \"east\"] check port=1 text=A interval=1000 timeout=500 "
+    QTest::newRow("name with spaces and punctuation, any text a label can carry")
+        << QByteArray("[ press 3 (east), #2 = 'old' ]\nport = 1\ntext = A\ntimeout = 500\n")
+        << "[press 3 (east), #2 = 'old'] check port=1 text=A interval=1000 timeout=500 "
            "line=9600,N,8,1 flow=1 precise=0 log=";
+    QTest::newRow("double quotes escaped in a quoted text")
+        << QByteArray("[a]\nport = 1\ntext = \"say \\\"hi\\\";[13]\" ; greeting\ntimeout = 5\n")
+        << "[a] check port=1 text=say \"hi\";[13] interval=1000 timeout=5 line=9600,N,8,1 "
+           "flow=1 precise=0 log=";
     QTest::newRow("a log is taken from the file's folder")
         << QByteArray("[a]\nport = 1\ntext = A\ntimeout = 500\nlog = logs/../a.csv\n"
                       "[b]\nport = 2\ntext = B\ntimeout = 500\nlog = /var/log/b.csv\n")
@@ -228,12 +232,12 @@ void MonitorConfigTest::refusesBadFiles_data()
         << QByteArray("[press-3\n") + good << "line 1: \"[press-3\" has no closing ]";
     QTest::newRow("section name with a slash")
         << QByteArray("[hall/press]\n") + good
-        << "[hall/press]: a line's name cannot have %, / or \\ in it, which the file format "
-           "reads otherwise";
+        << "[hall/press]: a line's name cannot have %, /, \\, \" or ; in it, which the file "
+           "format reads otherwise";
     QTest::newRow("section name with a percent sign")
         << QByteArray("[press%201]\n") + good
-        << "[press%201]: a line's name cannot have %, / or \\ in it, which the file format "
-           "reads otherwise";
+        << "[press%201]: a line's name cannot have %, /, \\, \" or ; in it, which the file "
+           "format reads otherwise";
     QTest::newRow("one section twice")
         << QByteArray("[a]\n") + good + "[b]\nport = 2\n[a]\nbaud = 300\n"
         << "[a]: is on line 1 and again on line 7; each line needs a name of its own";
@@ -266,9 +270,35 @@ void MonitorConfigTest::refusesBadFiles_data()
     QTest::newRow("one key twice, in another case")
         << QByteArray("[a]\nBaud = 300\n") + good + "baud = 9600\n"
         << "[a] baud: is given on line 2 and again on line 6";
-    QTest::newRow("a continued line is no key")
-        << QByteArray("[a]\n") + good + "text = A\\\ntimeout = 5\n"
-        << "[a] text: is given on line 3 and again on line 5";
+    QTest::newRow("a value ending in a backslash, which joins the next line")
+        << QByteArray("[a]\nport = 1\ntext = A\\\ntimeout = 5\n")
+        << "[a] text: ends in a backslash, which would join the next line to it; write \\\\ "
+           "for a backslash (line 3)";
+    QTest::newRow("a backslash the file format would drop")
+        << QByteArray("[a]\n") + good + "log = C:\\logs\\a.csv\n"
+        << "[a] log: has \\l, which the file format reads as an escape; write \\\\ for a "
+           "backslash, and control codes as [13] (line 5)";
+    QTest::newRow("an escape for a control code")
+        << QByteArray("[a]\nport = 1\ntext = ABC\\r\ntimeout = 5\n")
+        << "[a] text: has \\r, which the file format reads as an escape; write \\\\ for a "
+           "backslash, and control codes as [13] (line 3)";
+    QTest::newRow("a semicolon right after a value")
+        << QByteArray("[a]\nport = 1\ntext = STATUS;1[13]\ntimeout = 5\n")
+        << "[a] text: has a ; that would begin a comment and end the value before it; write "
+           "the value in double quotes, or a space before a comment (line 3)";
+    QTest::newRow("a double quote not closed")
+        << QByteArray("[a]\nport = 1\ntext = \"ABC\ntimeout = 5\n")
+        << "[a] text: has a double quote that is not closed on its line (line 3)";
+    QTest::newRow("a double quote in a section name")
+        << QByteArray("[press \"east]\n") + good
+        << "[press \"east]: a line's name cannot have %, /, \\, \" or ; in it, which the "
+           "file format reads otherwise";
+    QTest::newRow("a semicolon in a section name")
+        << QByteArray("[press;east]\n") + good
+        << "[press;east]: a line's name cannot have %, /, \\, \" or ; in it, which the file "
+           "format reads otherwise";
+    QTest::newRow("text after a section's ]")
+        << QByteArray("[press] 3\n") + good << "line 1: \"3\" follows the section's ]";
     for (const char *key : {"port", "text", "timeout"}) {
         QByteArray lines = good;
         lines.replace(QByteArray(key) + " = ", "; ");
