@@ -48,10 +48,10 @@ void MonitorRun::watch(MonitorLine &line, Told &told)
             // minute for a device gone for good is noise.
             if (told.down && told.reason == reason && told.atLongestWait && atLongest)
                 return;
-            const QString what = lost ? QStringLiteral("down: port lost: %1").arg(reason)
-                                 : told.down
-                                     ? QStringLiteral("still down: cannot open: %1").arg(reason)
-                                     : QStringLiteral("down: cannot open: %1").arg(reason);
+            // The reason names the port and says whether it was lost or
+            // could not be opened.
+            const QString what = QStringLiteral("%1: %2").arg(
+                told.down && !lost ? QStringLiteral("still down") : QStringLiteral("down"), reason);
             say(QStringLiteral("%1 %2; next try in %3")
                     .arg(who, what, DurationText::format(retryIn)));
             told = Told{true, reason, atLongest};
