@@ -332,8 +332,8 @@ QString CommandLine::checkVerdictLimits(const CliOptions &options) const
 
 QString CommandLine::parseValues(CliOptions &options) const
 {
-    // Each value as monitor's file reads it; a flag given is a yes.
-    options.format = CliOptions::Format::Text;
+    // Each value as monitor's file reads it; a flag given is a yes. Until
+    // --format is read, a refusal is reported in the format asked for.
     for (const Option &o : options_) {
         if (!parser_.isSet(o.option))
             continue;
@@ -343,6 +343,8 @@ QString CommandLine::parseValues(CliOptions &options) const
         if (const QString reason = OptionValues::set(options, name, text); !reason.isEmpty())
             return QStringLiteral("--%1 %2").arg(name, reason);
     }
+    if (!parser_.isSet(option(QStringLiteral("format"))))
+        options.format = CliOptions::Format::Text;
     if (options.count && options.duration)
         return QStringLiteral("--count and --duration cannot be given together");
     return checkVerdictLimits(options);
