@@ -6,11 +6,12 @@
 #include "ExchangeCsv.h"
 #include "ExitCode.h"
 #include "PortSession.h"
+#include "SerialPort.h"
 
 CheckRun::CheckRun(const CliOptions &options, PortSession &session, CsvLog *log, std::FILE *out,
                    std::FILE *err, QObject *parent)
     : CliRun(options, session, out, err, parent),
-      check_(session.port(), clock_, probeTimer_, pollTimer_)
+      check_(session.port(), clock_, probeTimer_, pollTimer_), keeper_(session, retryTimer_)
 {
     keepLog(log, QStringLiteral("the check"));
     check_.setText(options.text);
@@ -21,13 +22,15 @@ CheckRun::CheckRun(const CliOptions &options, PortSession &session, CsvLog *log,
 
     connect(&check_, &LoopbackCheck::probeSent, this, [this] {
         ++probes_;
+        outSince_ = clock_.now();
         if (figures_.totals().count == 0)
             showStatus();
     });
     connect(&check_, &LoopbackCheck::exchangeCompleted, this, &CheckRun::onExchange);
-    connect(&check_, &LoopbackCheck::lateReply, this, [this](const Exchange &exchange) {
+    connect(&check_, &LoopbackCheck::lateReply, this, [this](Exchange exchange) {
         if (ending())
             return;
+        exchange.sequence += sequenceBase_;
         // A late reply belongs to the last probe that ended: the one given
         // up, counted lost or an error already, or one that came back, and
         // then it is a reply too many.
@@ -41,7 +44,8 @@ CheckRun::CheckRun(const CliOptions &options, PortSession &session, CsvLog *log,
     });
     // Errors counted as the window counts them: every poll that found a
     // reply which can no longer match.
-    connect(&check_, &LoopbackCheck::errorPolled, this, [this](const Exchange &exchange) {
+    connect(&check_, &LoopbackCheck::errorPolled, this, [this](Exchange exchange) {
+        exchange.sequence += sequenceBase_;
         figures_.add(exchange);
         showStatus();
     });
@@ -51,23 +55,89 @@ CheckRun::CheckRun(const CliOptions &options, PortSession &session, CsvLog *log,
     connect(&durationTimer_, &QTimer::timeout, this, [this] {
         stop(QStringLiteral("%1 passed").arg(DurationText::format(*options_.duration)));
     });
+
+    if (options.reconnect) {
+        keepLineThroughLosses();
+        connect(&keeper_, &LineKeeper::up, this, &CheckRun::onUp);
+        connect(&keeper_, &LineKeeper::down, this, &CheckRun::onDown);
+    }
 }
 
 void CheckRun::start()
 {
     runTime_.start();
+    if (options_.duration)
+        durationTimer_.start(*options_.duration);
+    if (options_.reconnect) {
+        keeper_.start(options_.portNumber(), options_.port, options_.line);
+        return;
+    }
     check_.portOpened();
     check_.beginRun();
     check_.startStop(qint32(options_.interval.count()));
     check_.probe();
-    if (options_.duration)
-        durationTimer_.start(*options_.duration);
 }
 
-void CheckRun::onExchange(const Exchange &exchange)
+void CheckRun::onUp()
 {
     if (ending())
         return;
+    status_.clear();
+    // Said where the port was said to be down.
+    if (downTold_)
+        Console::write(err_, (wasUp_ ? QStringLiteral("commcheck-cli: port %1 is back; checking "
+                                                      "again\n")
+                                     : QStringLiteral("commcheck-cli: port %1 is open; checking\n"))
+                                 .arg(options_.port));
+    downTold_ = false;
+    // What the open took without the device's word, as at a first open.
+    if (const QString note = session_.port().note(); !note.isEmpty())
+        Console::write(err_, QStringLiteral("commcheck-cli: %1\n").arg(note));
+    wasUp_ = true;
+    sequenceBase_ = probes_;
+    outSince_.reset();
+    check_.portOpened();
+    check_.beginRun();
+    check_.startStop(qint32(options_.interval.count()));
+    if (!stopping_)
+        check_.probe();
+}
+
+void CheckRun::onDown(const QString &reason, bool lost, std::chrono::milliseconds retryIn)
+{
+    if (ending())
+        return;
+    if (check_.running())
+        check_.startStop(std::nullopt);
+    status_.clear();
+    const QString what = lost
+                             ? QStringLiteral("port %1 lost: %2").arg(options_.port, reason)
+                             : QStringLiteral("cannot open port %1: %2").arg(options_.port, reason);
+    downTold_ = true;
+    Console::write(err_, QStringLiteral("commcheck-cli: %1; next try in %2\n")
+                             .arg(what, DurationText::format(retryIn)));
+    // The probe out when the port went could not come back.
+    if (const auto since = std::exchange(outSince_, std::nullopt)) {
+        Exchange exchange;
+        exchange.sequence = probes_ - sequenceBase_;
+        exchange.at = QDateTime::currentDateTime();
+        exchange.responseMs =
+            std::chrono::duration<double, std::milli>(clock_.now() - *since).count();
+        exchange.outcome = Exchange::Outcome::Lost;
+        onExchange(exchange);
+    } else if (stopping_) {
+        end();
+    } else {
+        showStatus();
+    }
+}
+
+void CheckRun::onExchange(Exchange exchange)
+{
+    if (ending())
+        return;
+    outSince_.reset();
+    exchange.sequence += sequenceBase_;
     ++ended_;
     if (exchange.outcome == Exchange::Outcome::Ok)
         givenUp_.reset();
@@ -84,7 +154,12 @@ void CheckRun::onExchange(const Exchange &exchange)
 
 void CheckRun::showStatus()
 {
-    status_.show(figures_.statusText(probes_));
+    QString text = figures_.statusText(probes_);
+    if (options_.reconnect && keeper_.losses() > 0)
+        text += QStringLiteral("  port lost %1").arg(keeper_.losses());
+    if (options_.reconnect && !keeper_.isUp())
+        text += QStringLiteral("  port down");
+    status_.show(text);
 }
 
 void CheckRun::onPortLost()
@@ -133,6 +208,8 @@ void CheckRun::end()
     }
     if (check_.running())
         check_.startStop(std::nullopt);
+    if (options_.reconnect)
+        keeper_.stop();
 }
 
 void CheckRun::printEnd()
@@ -198,5 +275,9 @@ QString CheckRun::summary() const
         QStringLiteral("check of %1 ended after %2: %3\n")
             .arg(options_.port, DurationText::format(std::chrono::milliseconds(runTime_.elapsed())),
                  why_);
-    return text + figures_.summaryLines(probes_);
+    text += figures_.summaryLines(probes_);
+    if (options_.reconnect)
+        text +=
+            QStringLiteral("%1 %2\n").arg(QStringLiteral("port lost"), -10).arg(keeper_.losses());
+    return text;
 }

@@ -5,6 +5,7 @@
 #include "CheckVerdict.h"
 #include "CliRun.h"
 #include "Exchange.h"
+#include "LineKeeper.h"
 #include "LoopbackCheck.h"
 #include "QtTimer.h"
 #include "SteadyClock.h"
@@ -23,6 +24,11 @@ class PortSession;
 // logs every exchange, and at its end (the count or the duration reached, a
 // stop request, the port lost) closes the port, prints the summary and
 // reports the exit code.
+//
+// With --reconnect the run opens the port itself and keeps it (LineKeeper):
+// a port that cannot be opened or is lost is tried again, the probe out
+// when it went counted lost, no probes while it is down, and the run goes
+// on once it is back.
 class CheckRun : public CliRun {
     Q_OBJECT
 public:
@@ -39,7 +45,9 @@ public:
     void stop(const QString &why) override;
 
 private:
-    void onExchange(const Exchange &exchange);
+    void onExchange(Exchange exchange);
+    void onUp();
+    void onDown(const QString &reason, bool lost, std::chrono::milliseconds retryIn);
     void onPortLost() override;
     void showStatus();
     // Ends the run now: a probe still awaited is unanswered.
@@ -55,6 +63,8 @@ private:
     QtTimer probeTimer_;
     QtTimer pollTimer_;
     LoopbackCheck check_;
+    QtTimer retryTimer_;
+    LineKeeper keeper_;
     QTimer durationTimer_;
     QElapsedTimer runTime_;
 
@@ -68,4 +78,11 @@ private:
     std::uint64_t strayReplies_ = 0;
     std::optional<std::uint64_t> givenUp_;
     QString why_;
+    // --reconnect: the station numbers its probes from 1 at each start on
+    // the port; the run goes on from the numbers before. The probe out, for
+    // counting it lost should the port go.
+    std::uint64_t sequenceBase_ = 0;
+    std::optional<std::chrono::nanoseconds> outSince_;
+    bool wasUp_ = false;    // the port was open once
+    bool downTold_ = false; // the port was said to be down since
 };

@@ -8,6 +8,8 @@
 #include "CsvLog.h"
 #include "ExitCode.h"
 #include "LinePort.h"
+#include "MonitorConfig.h"
+#include "MonitorRun.h"
 #include "NetworkPort.h"
 #include "PortLocator.h"
 #include "PortSession.h"
@@ -80,6 +82,8 @@ int CliProgram::run(const QStringList &arguments)
         break;
     }
     const CliOptions &options = parsed.options;
+    if (options.command == Command::Monitor)
+        return runMonitor(options);
 
     // Before the port: a run that cannot keep its log does not start.
     CsvLog log;
@@ -111,8 +115,11 @@ int CliProgram::run(const QStringList &arguments)
 
     LinePort port;
     PortSession session(port);
-    const bool opened = number ? session.open(*number, options.line)
-                               : session.openDevice(options.port, options.line);
+    // check --reconnect opens the port itself, and tries again where the
+    // first open fails.
+    const bool opensItself = options.command == Command::Check && options.reconnect;
+    const bool opened = opensItself || (number ? session.open(*number, options.line)
+                                               : session.openDevice(options.port, options.line));
     if (!opened) {
         const QString reason =
             QStringLiteral("cannot open port %1: %2").arg(options.port, session.errorString());
@@ -121,7 +128,7 @@ int CliProgram::run(const QStringList &arguments)
     }
     // Said once, before the run prints anything: what the open took without
     // the device's word (a socket:// line keeps the server's own settings).
-    if (const QString note = session.port().note(); !note.isEmpty())
+    if (const QString note = session.port().note(); !opensItself && !note.isEmpty())
         Console::write(err_, QStringLiteral("commcheck-cli: %1\n").arg(note));
 
     const std::unique_ptr<CliRun> run =
@@ -132,5 +139,33 @@ int CliProgram::run(const QStringList &arguments)
         run->stop(QStringLiteral("stopped by %1").arg(name));
     });
     run->start();
+    return loop.exec();
+}
+
+int CliProgram::runMonitor(const CliOptions &options)
+{
+    // The whole file is read, and every log opened, before any port: a
+    // mistake anywhere starts nothing.
+    const MonitorConfig::Result config = MonitorConfig::read(options.configPath);
+    if (!config.error.isEmpty()) {
+        Console::write(err_, QStringLiteral("commcheck-cli: %1\n").arg(config.error));
+        return ExitUsage;
+    }
+    MonitorRun run(config.lines, out_, err_);
+    if (QString error; !run.openLogs(&error)) {
+        Console::write(err_, QStringLiteral("commcheck-cli: %1\n").arg(error));
+        return ExitUsage;
+    }
+    StopSignals stops(StopSignals::Mode::InOrder);
+    if (!stops.isValid())
+        Console::write(err_, QStringLiteral("commcheck-cli: SIGTERM and Ctrl+C will end the "
+                                            "monitor without a summary: %1\n")
+                                 .arg(stops.errorString()));
+    QEventLoop loop;
+    QObject::connect(&run, &MonitorRun::finished, &loop, &QEventLoop::exit);
+    QObject::connect(&stops, &StopSignals::stopRequested, &run, [&run](const QString &name) {
+        run.stop(QStringLiteral("stopped by %1").arg(name));
+    });
+    run.start();
     return loop.exec();
 }

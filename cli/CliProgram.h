@@ -18,6 +18,8 @@ public:
     int run(const QStringList &arguments);
 
 private:
+    // `commcheck-cli monitor`: every line of the configuration until stopped.
+    int runMonitor(const CliOptions &options);
     // A bad command line: the reason and the usage on the error output.
     int refuse(const QString &reason, CliOptions::Format format);
     // A run that did not start for `reason`: `exitCode`, or in the nagios

@@ -21,7 +21,7 @@ CliRun::CliRun(const CliOptions &options, PortSession &session, std::FILE *out, 
       status_(statusStream(options, out, err), Console::isTerminal(statusStream(options, out, err)))
 {
     connect(&session_, &PortSession::lost, this, [this](int, const QString &reason) {
-        if (ending_)
+        if (ending_ || keepsLine_)
             return;
         notePortLost(reason);
         onPortLost();

@@ -46,6 +46,9 @@ protected:
 
     // The open port went away before the run began to end (see portLost()).
     virtual void onPortLost() = 0;
+    // The run keeps its line through losses itself (check --reconnect): a
+    // lost port neither ends it nor sets its exit code.
+    void keepLineThroughLosses() { keepsLine_ = true; }
     // Makes the run end with ExitPortLost; reportPortLoss() tells `reason`.
     void notePortLost(const QString &reason);
     bool portLost() const { return portLost_; }
@@ -92,4 +95,5 @@ private:
     bool portLost_ = false;
     bool logFailed_ = false;
     bool ending_ = false;
+    bool keepsLine_ = false;
 };

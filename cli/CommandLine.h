@@ -38,8 +38,8 @@ private:
     };
 
     QString parseValues(CliOptions &options) const;
-    // --format and the limits of the verdict.
-    QString parseVerdictValues(CliOptions &options) const;
+    // The limits of the verdict, each read, against one another.
+    QString checkVerdictLimits(const CliOptions &options) const;
     QString checkApplies(CliOptions::Command command) const;
     const QCommandLineOption &option(const QString &name) const;
 

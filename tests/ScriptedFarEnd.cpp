@@ -69,6 +69,8 @@ void ScriptedFarEnd::run()
             ++arrivals_;
             if (script_.answers >= 0 && answered >= script_.answers)
                 continue;
+            if (script_.dropEvery > 0 && arrivals_ % script_.dropEvery == 0)
+                continue;
             ++answered;
             QByteArray reply = script_.text;
             if (answered == script_.corrupted && reply.size() >= 2)

@@ -10,9 +10,9 @@
 #include <thread>
 
 // A far station on a pseudo-terminal that answers each arrival of a text as
-// a misbehaving device would: late, twice, with one reply corrupted, or not
-// at all after a few. Runs on its own thread, so it answers on time whatever
-// the test's event loop is doing.
+// a misbehaving device would: late, twice, with one reply corrupted, not
+// every time, or not at all after a few. Runs on its own thread, so it
+// answers on time whatever the test's event loop is doing.
 class ScriptedFarEnd {
 public:
     struct Script {
@@ -21,6 +21,7 @@ public:
         int answers = -1;                   // how many arrivals are answered; -1: all
         int corrupted = 0;                  // this answer (from 1) has its last-but-one byte - 1
         bool twice = false;                 // each answer sent again, kTwiceGap later
+        int dropEvery = 0;                  // every Nth arrival goes unanswered; 0: none
     };
     static constexpr std::chrono::milliseconds kTwiceGap{80};
 

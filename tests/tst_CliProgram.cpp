@@ -38,6 +38,8 @@ private slots:
     void answersAScriptedProbe();
     void endsInOneJsonObject_data();
     void endsInOneJsonObject();
+    void keepsItsLineWithReconnect_data();
+    void keepsItsLineWithReconnect();
 };
 
 namespace {
@@ -910,6 +912,103 @@ void CliProgramTest::endsInOneJsonObject()
         const QByteArray written = QJsonDocument(QJsonArray{found}).toJson(QJsonDocument::Compact);
         QCOMPARE(QString::fromUtf8(written.mid(1, written.size() - 2)), value);
     }
+}
+
+void CliProgramTest::keepsItsLineWithReconnect_data()
+{
+    // Whether the port names a device at the start, and whether it is then
+    // pulled out; either way a device is put under its number later.
+    QTest::addColumn<bool>("thereAtStart");
+
+    QTest::newRow("pulled out and put back") << true;
+    QTest::newRow("not there at the first open, then put in") << false;
+}
+
+void CliProgramTest::keepsItsLineWithReconnect()
+{
+    QFETCH(bool, thereAtStart);
+
+    // A number that is no device of the system's own: only the folder's
+    // entry makes it one.
+    constexpr int kNumber = 4005;
+    const QString port = QString::number(kNumber);
+    PortFolder folder;
+    QVERIFY(folder.isValid());
+    // The first device answers three probes and keeps the fourth, so that a
+    // probe is out when it goes.
+    constexpr int kAnsweredBeforePull = 3;
+    std::unique_ptr<ScriptedFarEnd> far;
+    if (thereAtStart) {
+        ScriptedFarEnd::Script script;
+        script.answers = kAnsweredBeforePull;
+        far = std::make_unique<ScriptedFarEnd>(script);
+        QVERIFY2(far->isValid(), qPrintable(far->error()));
+        QVERIFY(folder.map(kNumber, far->device()));
+    }
+
+    QProcess cli;
+    cli.start(cliPath(),
+              {QStringLiteral("check"), port, QStringLiteral("--text"), QStringLiteral("ABC[13]"),
+               QStringLiteral("--flow"), QStringLiteral("none"), QStringLiteral("--interval"),
+               QStringLiteral("200"), QStringLiteral("--timeout"), QStringLiteral("30000"),
+               QStringLiteral("--reconnect")});
+    QVERIFY2(cli.waitForStarted(kLimitMs), qPrintable(cli.errorString()));
+    QString err;
+    const auto errSoFar = [&]() -> const QString & {
+        err += QString::fromUtf8(cli.readAllStandardError());
+        return err;
+    };
+
+    if (thereAtStart) {
+        QTRY_VERIFY_WITH_TIMEOUT(far->arrivals() > kAnsweredBeforePull, kLimitMs);
+        QVERIFY(folder.unmap(kNumber));
+        far.reset();
+        QTRY_VERIFY2_WITH_TIMEOUT(errSoFar().contains(QStringLiteral("port %1 lost: ").arg(port)),
+                                  qPrintable(err), kLimitMs);
+    } else {
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            errSoFar().contains(QStringLiteral("cannot open port %1: ").arg(port)), qPrintable(err),
+            kLimitMs);
+    }
+    QCOMPARE(cli.state(), QProcess::Running);
+
+    far = std::make_unique<ScriptedFarEnd>(ScriptedFarEnd::Script{});
+    QVERIFY2(far->isValid(), qPrintable(far->error()));
+    QVERIFY(folder.map(kNumber, far->device()));
+    const QString back = thereAtStart ? QStringLiteral("port %1 is back; checking again\n")
+                                      : QStringLiteral("port %1 is open; checking\n");
+    QTRY_VERIFY2_WITH_TIMEOUT(errSoFar().contains(back.arg(port)), qPrintable(err), kLimitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(far->arrivals() >= 3, kLimitMs);
+
+    QVERIFY(::kill(pid_t(cli.processId()), SIGTERM) == 0);
+    QVERIFY2(cli.waitForFinished(kLimitMs), "the check did not end at SIGTERM");
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+    QMap<QString, qint64> figures;
+    static const QRegularExpression row(QStringLiteral("^(\\w+(?: lost)?) +(\\d+)$"),
+                                        QRegularExpression::MultilineOption);
+    for (auto it = row.globalMatch(out); it.hasNext();) {
+        const auto match = it.next();
+        figures[match.captured(1)] = match.captured(2).toLongLong();
+    }
+    const QByteArray what = (out + err).toUtf8();
+    for (const char *name :
+         {"probes", "count", "errors", "lost", "late", "unanswered", "port lost"})
+        QVERIFY2(figures.contains(QLatin1String(name)), what + name);
+    QCOMPARE(figures[QStringLiteral("port lost")], thereAtStart ? 1 : 0);
+    QCOMPARE(figures[QStringLiteral("errors")], 0);
+    QCOMPARE(figures[QStringLiteral("late")], 0);
+    // The probe out when the device went is lost; the last one is given its
+    // time at the stop.
+    QCOMPARE(figures[QStringLiteral("lost")], thereAtStart ? 1 : 0);
+    QCOMPARE(figures[QStringLiteral("unanswered")], 0);
+    QCOMPARE(figures[QStringLiteral("probes")],
+             figures[QStringLiteral("count")] + figures[QStringLiteral("lost")]);
+    // Answered by both devices, and by nothing else meanwhile.
+    const int answeredBefore = thereAtStart ? kAnsweredBeforePull : 0;
+    QCOMPARE(figures[QStringLiteral("count")], answeredBefore + far->arrivals());
+    // A probe lost is a fault.
+    QCOMPARE(cli.exitCode(), thereAtStart ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(CliProgramTest)

@@ -55,22 +55,33 @@ QString limitsText(const CheckVerdict::Limits &l)
              l.p95Ms ? QString::number(*l.p95Ms) : QStringLiteral("-"));
 }
 
-// Every field of the options on one line, so that a row states them all.
+// Every field of the options on one line, so that a row states them all;
+// those of --reconnect and monitor only when they are not the defaults, or
+// for monitor.
 QString described(const CliOptions &o)
 {
-    return QStringLiteral("%1 %2 text=%3 interval=%4 count=%5 duration=%6 timeout=%7 precise=%8 "
-                          "log=%9 line=%10 flow=%11 for=%12 format=%13 max=%14 warn=%15 crit=%16")
-        .arg(CliOptions::commandName(o.command), o.port, o.text)
-        .arg(o.interval.count())
-        .arg(o.count ? QString::number(*o.count) : QStringLiteral("-"))
-        .arg(orDash(o.duration), orDash(o.timeout))
-        .arg(int(o.precise))
-        .arg(o.logPath, o.line.toString())
-        .arg(int(o.line.flowControl))
-        .arg(orDash(o.receiveFor))
-        .arg(int(o.format))
-        .arg(limitsText(o.thresholds.max), limitsText(o.thresholds.warn),
-             limitsText(o.thresholds.crit));
+    QString extra;
+    if (o.reconnect)
+        extra += QStringLiteral(" reconnect=1");
+    if (!o.configPath.isEmpty())
+        extra += QStringLiteral(" config=") + o.configPath;
+    if (o.command == CliOptions::Command::Monitor || o.metricsHost != u"127.0.0.1" ||
+        o.metricsPort != 9717)
+        extra += QStringLiteral(" metrics=%1 %2").arg(o.metricsHost).arg(o.metricsPort);
+    return extra.prepend(
+        QStringLiteral("%1 %2 text=%3 interval=%4 count=%5 duration=%6 timeout=%7 precise=%8 "
+                       "log=%9 line=%10 flow=%11 for=%12 format=%13 max=%14 warn=%15 crit=%16")
+            .arg(CliOptions::commandName(o.command), o.port, o.text)
+            .arg(o.interval.count())
+            .arg(o.count ? QString::number(*o.count) : QStringLiteral("-"))
+            .arg(orDash(o.duration), orDash(o.timeout))
+            .arg(int(o.precise))
+            .arg(o.logPath, o.line.toString())
+            .arg(int(o.line.flowControl))
+            .arg(orDash(o.receiveFor))
+            .arg(int(o.format))
+            .arg(limitsText(o.thresholds.max), limitsText(o.thresholds.warn),
+                 limitsText(o.thresholds.crit)));
 }
 
 } // namespace
@@ -128,6 +139,28 @@ void CommandLineTest::readsWhatTheRunDoes_data()
         << "check 1 --text X --timeout 2147483647"
         << "check 1 text=X interval=1000 count=- duration=- timeout=2147483647 precise=0 log= "
            "line=9600,N,8,1 flow=1 for=- format=0 max=-/-/- warn=-/-/- crit=-/-/-";
+    QTest::newRow("check that waits out a lost port")
+        << "check 1 --text X --reconnect --timeout 500"
+        << "check 1 text=X interval=1000 count=- duration=- timeout=500 precise=0 log= "
+           "line=9600,N,8,1 flow=1 for=- format=0 max=-/-/- warn=-/-/- crit=-/-/- reconnect=1";
+    const QString monitorDefaults =
+        QStringLiteral("monitor  text= interval=1000 count=- duration=- timeout=- precise=0 log= "
+                       "line=9600,N,8,1 flow=1 for=- format=0 max=-/-/- warn=-/-/- crit=-/-/-");
+    QTest::newRow("monitor on the default address")
+        << "monitor /etc/commcheck/lines.ini"
+        << monitorDefaults + " config=/etc/commcheck/lines.ini metrics=127.0.0.1 9717";
+    QTest::newRow("monitor on any free port of the IPv6 loopback")
+        << "monitor lines.ini --metrics-listen [::1]:0"
+        << monitorDefaults + " config=lines.ini metrics=::1 0";
+    QTest::newRow("monitor on every interface, the option first")
+        << "monitor --metrics-listen=0.0.0.0:65535 lines.ini"
+        << monitorDefaults + " config=lines.ini metrics=0.0.0.0 65535";
+    QTest::newRow("monitor on a host name")
+        << "monitor lines.ini --metrics-listen plant-7.example:9100"
+        << monitorDefaults + " config=lines.ini metrics=plant-7.example 9100";
+    QTest::newRow("monitor on a scoped IPv6 address")
+        << "monitor lines.ini --metrics-listen [fe80::1%lo]:9717"
+        << monitorDefaults + " config=lines.ini metrics=fe80::1%lo 9717";
 }
 
 void CommandLineTest::readsWhatTheRunDoes()
@@ -148,9 +181,10 @@ void CommandLineTest::refusesBadInput_data()
     QTest::addColumn<QString>("reason");
 
     QTest::newRow("no command") << ""
-                                << "no command given (check, answer, send or receive)";
+                                << "no command given (check, answer, send, receive or monitor)";
     QTest::newRow("unknown command") << "loop 1 --text A"
-                                     << "unknown command \"loop\" (check, answer, send or receive)";
+                                     << "unknown command \"loop\" (check, answer, send, receive or "
+                                        "monitor)";
     QTest::newRow("unknown option") << "check 1 --text A --fast"
                                     << "Unknown option 'fast'.";
     QTest::newRow("option without its value") << "check 1 --text A --count"
@@ -281,6 +315,55 @@ void CommandLineTest::refusesBadInput_data()
         << "--warn-p95 30 is above --max-p95 20.5";
     QTest::newRow("unknown flow") << "check 1 --text A --flow dtr"
                                   << "--flow must be none, xon, rts or rts+xon, not \"dtr\"";
+    QTest::newRow("monitor without its file")
+        << "monitor"
+        << "monitor needs a CONFIG file (the INI file naming the lines to check)";
+    QTest::newRow("monitor with two files") << "monitor a.ini b.ini"
+                                            << "unexpected argument \"b.ini\"";
+    QTest::newRow("text for monitor, which has it in the file")
+        << "monitor a.ini --text A"
+        << "--text does not apply to monitor";
+    QTest::newRow("line settings for monitor") << "monitor a.ini --baud 9600"
+                                               << "--baud does not apply to monitor";
+    QTest::newRow("interval for monitor") << "monitor a.ini --interval 1s"
+                                          << "--interval does not apply to monitor";
+    QTest::newRow("reconnect for monitor, which always does")
+        << "monitor a.ini --reconnect"
+        << "--reconnect does not apply to monitor";
+    QTest::newRow("reconnect for answer") << "answer 1 --text A --reconnect"
+                                          << "--reconnect does not apply to answer";
+    QTest::newRow("reconnect given twice") << "check 1 --text A --reconnect --reconnect"
+                                           << "--reconnect is given more than once";
+    QTest::newRow("metrics address for check") << "check 1 --text A --metrics-listen :9717"
+                                               << "--metrics-listen does not apply to check";
+    QTest::newRow("metrics address given twice")
+        << "monitor a.ini --metrics-listen 127.0.0.1:1 --metrics-listen 127.0.0.1:2"
+        << "--metrics-listen is given more than once";
+    const QString listenReason = QStringLiteral(
+        "--metrics-listen must be HOST:PORT, HOST an IPv4 address, a bracketed IPv6 address or "
+        "a name and PORT from 0 (any free port) to 65535, such as 127.0.0.1:9717, [::1]:9717 or "
+        "localhost:9717, not ");
+    const QList<std::pair<const char *, const char *>> badAddresses = {
+        {"metrics address without a port", "127.0.0.1"},
+        {"metrics port beyond 65535", "127.0.0.1:65536"},
+        {"metrics port as a service name", "localhost:http"},
+        {"metrics port empty", "localhost:"},
+        {"metrics port negative", "localhost:-1"},
+        {"metrics host empty", ":9717"},
+        {"IPv6 without brackets", "::1:9717"},
+        {"IPv4 address in brackets", "[127.0.0.1]:9717"},
+        {"IPv4 part above 255", "256.0.0.1:9717"},
+        {"IPv4 with three parts", "127.0.1:9717"},
+        {"IPv4 part with a leading 0", "127.0.0.010:9717"},
+        {"host name with an underscore", "plant_7:9717"},
+        {"host name with an empty label", "plant..example:9717"},
+        {"host name label ending in a hyphen", "plant-.example:9717"},
+        {"URL instead of an address", "http://127.0.0.1:9717"},
+    };
+    for (const auto &[name, address] : badAddresses)
+        QTest::newRow(name)
+            << QStringLiteral("monitor a.ini --metrics-listen '%1'").arg(QLatin1String(address))
+            << listenReason + u'"' + QLatin1String(address) + u'"';
 }
 
 void CommandLineTest::refusesBadInput()
