@@ -10,6 +10,9 @@
 #    (below);
 #  - the package's postinst makes the user commcheck there, a member of
 #    dialout, and its postrm takes the services' logs on purge;
+#  - the installed commcheck-cli takes the example monitor.conf (its ports
+#    and logs moved into the scratch root) and the example answer.conf's
+#    text and options;
 #  - and the same checks refuse a unit spoilt on purpose in each of the
 #    ways of the table at the end, so that a check that cannot fail is
 #    noticed.
@@ -120,6 +123,50 @@ DPKG_ROOT=$root sh "$src/packaging/postrm" remove || fail "postrm remove"
 [ -f "$root/var/log/commcheck/press-3.csv" ] || fail "postrm remove took the logs"
 DPKG_ROOT=$root sh "$src/packaging/postrm" purge || fail "postrm purge"
 [ ! -e "$root/var/log/commcheck" ] || fail "postrm purge left /var/log/commcheck"
+
+# The examples as the installed program reads them. monitor.conf: the
+# monitor starts on it, each line down on a port that is not there, and
+# ends with 0 on SIGTERM; a refused file ends it at once with 2.
+program=$root/usr/bin/commcheck-cli
+examples=$root/usr/share/doc/commcheck/examples
+awk -v root="$root" '
+    /^port = / { $0 = "port = " root "/no-such-port-" ++ports }
+    /^log = \/var\/log\// { sub(/^log = /, "log = " root) }
+    { print }' "$examples/monitor.conf" >"$root/monitor.conf"
+# LogsDirectory= makes it for the service.
+mkdir -p "$root/var/log/commcheck"
+sections=$(grep -c '^\[' "$root/monitor.conf")
+"$program" monitor "$root/monitor.conf" --metrics-listen 127.0.0.1:0 \
+    >"$root/monitor.out" 2>&1 &
+monitor=$!
+deadline=$(($(date +%s) + 30))
+while [ "$(grep -c ' down' "$root/monitor.out")" -lt "$sections" ] &&
+    kill -0 "$monitor" 2>/dev/null && [ "$(date +%s)" -lt "$deadline" ]; do
+    sleep 0.1
+done
+kill -TERM "$monitor" 2>/dev/null || true
+ended=0
+wait "$monitor" || ended=$?
+if [ "$ended" -ne 0 ] || [ "$(grep -c ' down' "$root/monitor.out")" -lt "$sections" ]; then
+    cat "$root/monitor.out" >&2
+    fail "the monitor on the example monitor.conf: exit $ended, not all $sections lines down"
+else
+    echo "example monitor.conf: $sections lines taken"
+fi
+# answer.conf, read as systemd reads an EnvironmentFile: the answering
+# station takes its text and options, then finds no port (3, not 2).
+text=$(sed -n 's/^TEXT=//p' "$examples/answer.conf")
+options=$(sed -n 's/^OPTIONS=//p' "$examples/answer.conf")
+ended=0
+# shellcheck disable=SC2086 # OPTIONS is split into words, as systemd splits $OPTIONS.
+"$program" answer "$root/no-such-port" --text "$text" $options >"$root/answer.out" 2>&1 ||
+    ended=$?
+if [ "$ended" -ne 3 ]; then
+    cat "$root/answer.out" >&2
+    fail "the answering station on the example answer.conf: exit $ended, not 3 (no port)"
+else
+    echo "example answer.conf: text and options taken"
+fi
 
 # Each spoilt unit: its name, the sed expression that spoils the monitor's
 # unit, and what must then be said about it.
