@@ -15,9 +15,14 @@
 //   baud = 9600                ; and data-bits, parity, stop-bits, flow
 //   precise = true
 //   log = /var/log/commcheck/press-3.csv
-// The values are those of `check`'s options of the same names. A file with
-// any mistake is refused whole, naming the file, the section, the key and
-// what is wrong, before any port is opened.
+// The values are those of `check`'s options of the same names; precise is
+// true, false, yes, no, 1 or 0, and a relative log is taken from the file's
+// folder. Double quotes keep a value as written (a text with a comma, a
+// semicolon, outer spaces); a backslash is written \\. A file with any
+// mistake is refused whole, naming the file, the section, the key and what
+// is wrong, before any port is opened: an unknown or repeated key, a
+// missing port, text or timeout, a bad value, two lines with one name, one
+// port or one log, and whatever QSettings would not read as written.
 class MonitorConfig {
 public:
     struct Line {

@@ -155,6 +155,9 @@ void CommandLineTest::readsWhatTheRunDoes_data()
     QTest::newRow("monitor on every interface, the option first")
         << "monitor --metrics-listen=0.0.0.0:65535 lines.ini"
         << monitorDefaults + " config=lines.ini metrics=0.0.0.0 65535";
+    QTest::newRow("monitor on every IPv6 interface")
+        << "monitor lines.ini --metrics-listen [::]:9717"
+        << monitorDefaults + " config=lines.ini metrics=:: 9717";
     QTest::newRow("monitor on a host name")
         << "monitor lines.ini --metrics-listen plant-7.example:9100"
         << monitorDefaults + " config=lines.ini metrics=plant-7.example 9100";

@@ -141,14 +141,16 @@ void MonitorTest::eachLineKeepsItsOwnCount()
         QVERIFY2(farEnds.back()->isValid(), qPrintable(farEnds.back()->error()));
         QString port = farEnds.back()->device();
         int timeoutMs = 2000;
+        QString more;
         if (name == pulled) {
             QVERIFY(folder.map(kPulledNumber, port));
             port = QString::number(kPulledNumber);
             // Longer than the test takes to pull the device: the probe out
             // is not given up before.
             timeoutMs = 30000;
+            more = QStringLiteral("log = ") + dir.filePath(QStringLiteral("pulled.csv"));
         }
-        config += section(name, port, {}, timeoutMs);
+        config += section(name, port, more, timeoutMs);
     }
     const QString configPath = dir.filePath(QStringLiteral("lines.ini"));
     QVERIFY(writeText(configPath, config));
@@ -223,6 +225,22 @@ void MonitorTest::eachLineKeepsItsOwnCount()
             // The probe out when the device went.
             QCOMPARE(s.lost, 1);
             QVERIFY2(s.exchanges >= kAnsweredBeforePull + farEndOf(pulled).arrivals() - 1, what);
+            // Its log: a row for every probe that ended, numbered on
+            // through the loss, the one out when the device went lost.
+            QFile log(dir.filePath(QStringLiteral("pulled.csv")));
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            QStringList rows = QString::fromUtf8(log.readAll()).split(QStringLiteral("\r\n"));
+            QCOMPARE(rows.takeLast(), QString());
+            QCOMPARE(rows.takeFirst(),
+                     QStringLiteral("time,sequence,response_ms,outcome,received"));
+            QCOMPARE(rows.size(), s.exchanges + s.lost);
+            for (qsizetype i = 0; i < rows.size(); ++i) {
+                const QStringList fields = rows[i].split(u',');
+                QCOMPARE(fields.size(), 5);
+                QCOMPARE(fields[1], QString::number(i + 1));
+                QCOMPARE(fields[3],
+                         i == kAnsweredBeforePull ? QStringLiteral("lost") : QStringLiteral("ok"));
+            }
         } else {
             QCOMPARE(s.lost, 0);
             QCOMPARE(s.portLosses, 0);

@@ -39,19 +39,33 @@ private:
 
 namespace {
 
-// A line's name and every field monitor uses, on one line of text.
+// Whether the fields a line has no key for are check's defaults.
+bool othersAsCheck(const CliOptions &o)
+{
+    const CliOptions d;
+    auto limitsUnset = [](const CheckVerdict::Limits &l) {
+        return !l.errors && !l.lost && !l.p95Ms;
+    };
+    return !o.count && !o.duration && !o.receiveFor && o.format == d.format &&
+           limitsUnset(o.thresholds.max) && limitsUnset(o.thresholds.warn) &&
+           limitsUnset(o.thresholds.crit) && o.reconnect == d.reconnect && o.configPath.isEmpty() &&
+           o.metricsHost == d.metricsHost && o.metricsPort == d.metricsPort;
+}
+
+// A line's name and every field monitor uses, on one line of text; "*" at
+// its end when a field it has no key for is not check's default.
 QString described(const MonitorConfig::Line &line)
 {
     const CliOptions &o = line.options;
     return QStringLiteral("[%1] %2 port=%3 text=%4 interval=%5 timeout=%6 line=%7 flow=%8 "
-                          "precise=%9 log=%10")
+                          "precise=%9 log=%10%11")
         .arg(line.name, CliOptions::commandName(o.command), o.port, o.text)
         .arg(o.interval.count())
         .arg(o.timeout ? QString::number(o.timeout->count()) : QStringLiteral("-"))
         .arg(o.line.toString())
         .arg(int(o.line.flowControl))
         .arg(int(o.precise))
-        .arg(o.logPath);
+        .arg(o.logPath, othersAsCheck(o) ? QString() : QStringLiteral("*"));
 }
 
 // The file beside the others of the row, written as the row gives it.
@@ -93,6 +107,16 @@ void MonitorConfigTest::readsTheLines_data()
         << QByteArray("[press-3]\nport = /dev/ttyUSB0\ntext = ABC[13]\ntimeout = 500\n")
         << "[press-3] check port=/dev/ttyUSB0 text=ABC[13] interval=1000 timeout=500 "
            "line=9600,N,8,1 flow=1 precise=0 log=";
+    QTest::newRow("the example of the manual page")
+        << QByteArray("; the press hall\n[press-3]\nport = /dev/ttyUSB0\ntext = ABC[13]\n"
+                      "interval = 1000\ntimeout = 500\nbaud = 19200\n"
+                      "log = /var/log/commcheck/press-3.csv\n\n"
+                      "[press-4 east]\nport = rfc2217://10.0.0.7:2001\n"
+                      "text = \"STATUS?,1[13]\"\ninterval = 5s\ntimeout = 2s\nprecise = yes\n")
+        << "[press-3] check port=/dev/ttyUSB0 text=ABC[13] interval=1000 timeout=500 "
+           "line=19200,N,8,1 flow=1 precise=0 log=/var/log/commcheck/press-3.csv\n"
+           "[press-4 east] check port=rfc2217://10.0.0.7:2001 text=STATUS?,1[13] interval=5000 "
+           "timeout=2000 line=9600,N,8,1 flow=1 precise=1 log=";
     QTest::newRow("every key, some in capitals")
         << QByteArray("[press-3]\nPort = 3\nText = [2]DATA[3]\nInterval = 250\nTIMEOUT = 2s\n"
                       "baud = 115200\ndata-bits = 7\nparity = e\nstop-bits = 1.5\n"
