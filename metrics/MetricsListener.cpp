@@ -37,8 +37,10 @@ MetricsListener::MetricsListener(QObject *parent) : QTcpServer(parent)
 void MetricsListener::setIdleTimeout(std::chrono::milliseconds timeout)
 {
     idleTimeout_ = timeout;
-    // Closed within a quarter of the timeout after it passed.
-    sweepTimer_.start(std::max(std::chrono::milliseconds(50), timeout / 4));
+    // Closed within a quarter of the timeout after it passed, a refused one
+    // within half its linger; the timer runs only while connections are open.
+    sweepTimer_.setInterval(
+        std::max(std::chrono::milliseconds(50), std::min(timeout / 4, kLinger / 2)));
 }
 
 void MetricsListener::incomingConnection(qintptr descriptor)
@@ -57,6 +59,8 @@ void MetricsListener::incomingConnection(qintptr descriptor)
         return;
     }
     Connection &connection = connections_[socket];
+    if (!sweepTimer_.isActive())
+        sweepTimer_.start();
     connection.lastActivity.start();
     // Before the HTTP server's own: this sees the bytes before it reads them.
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
@@ -130,6 +134,10 @@ void MetricsListener::answered(QTcpSocket *socket, bool closeAsked)
 
 void MetricsListener::sweep()
 {
+    if (connections_.isEmpty()) {
+        sweepTimer_.stop();
+        return;
+    }
     QList<QTcpSocket *> expired;
     for (auto it = connections_.cbegin(); it != connections_.cend(); ++it) {
         const auto limit = it->refused ? kLinger : idleTimeout_;

@@ -58,7 +58,8 @@ LineHistory everyOutcome(const QString &name, qint64 startMs)
 {
     using O = Exchange::Outcome;
     LineHistory line{name, {}, 1, true};
-    const double times[] = {0.4, 1.0, 2.6, 9.99, 10.0, 37.5, 250.0, 999.0, 2500.0, 12000.0};
+    const double times[] = {0.4,   1.0,   2.6,    9.99,    10.0,         37.5,
+                            250.0, 999.0, 2500.0, 12000.0, 0.0123456789, 1234.56789012};
     qint64 at = startMs;
     for (double ms : times)
         line.exchanges.append(exchange(O::Ok, ms, at += 1111));
@@ -570,49 +571,55 @@ void tst_Metrics::unusualRequests_data()
     QTest::addColumn<bool>("clientCloses");
     QTest::addColumn<QList<int>>("statuses");
     QTest::addColumn<bool>("serverCloses");
+    // How long the server lets a connection idle: long, but where closing
+    // one that idles is what the row is about.
+    QTest::addColumn<int>("idleMs");
 
     const QByteArray megabyte(1024 * 1024, 'a');
     QTest::newRow("garbage bytes")
         << QByteArray("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03\xff\r\n\r\n", 17) << false
-        << QList<int>{} << true;
+        << QList<int>{} << true << 600000;
     QTest::newRow("request line without version")
-        << QByteArray("GET /metrics\r\nHost: 127.0.0.1\r\n\r\n") << false << QList<int>{} << true;
+        << QByteArray("GET /metrics\r\nHost: 127.0.0.1\r\n\r\n") << false << QList<int>{} << true
+        << 600000;
     QTest::newRow("1 MB header") << QByteArray("GET /metrics HTTP/1.1\r\nX-Filler: " + megabyte +
                                                "\r\n\r\n")
-                                 << false << QList<int>{431} << true;
+                                 << false << QList<int>{431} << true << 600000;
     QTest::newRow("1 MB body")
         << QByteArray("POST /metrics HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n" + megabyte)
-        << false << QList<int>{413} << true;
+        << false << QList<int>{413} << true << 600000;
     QTest::newRow("header line without colon")
         << QByteArray("GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nno colon here\r\n\r\n") << false
-        << QList<int>{200} << false;
+        << QList<int>{200} << false << 600000;
     QTest::newRow("POST /metrics")
         << QByteArray("POST /metrics HTTP/1.1\r\nContent-Length: 2\r\n\r\nhi") << false
-        << QList<int>{405} << false;
+        << QList<int>{405} << false << 600000;
     QTest::newRow("PUT /metrics") << QByteArray(
                                          "PUT /metrics HTTP/1.1\r\nContent-Length: 0\r\n\r\n")
-                                  << false << QList<int>{405} << false;
-    QTest::newRow("DELETE /metrics")
-        << QByteArray("DELETE /metrics HTTP/1.1\r\n\r\n") << false << QList<int>{405} << false;
+                                  << false << QList<int>{405} << false << 600000;
+    QTest::newRow("DELETE /metrics") << QByteArray("DELETE /metrics HTTP/1.1\r\n\r\n") << false
+                                     << QList<int>{405} << false << 600000;
     QTest::newRow("GET /") << QByteArray("GET / HTTP/1.1\r\n\r\n") << false << QList<int>{404}
-                           << false;
-    QTest::newRow("GET /metricsx")
-        << QByteArray("GET /metricsx HTTP/1.1\r\n\r\n") << false << QList<int>{404} << false;
-    QTest::newRow("GET /metrics/../x")
-        << QByteArray("GET /metrics/../x HTTP/1.1\r\n\r\n") << false << QList<int>{404} << false;
+                           << false << 600000;
+    QTest::newRow("GET /metricsx") << QByteArray("GET /metricsx HTTP/1.1\r\n\r\n") << false
+                                   << QList<int>{404} << false << 600000;
+    QTest::newRow("GET /metrics/../x") << QByteArray("GET /metrics/../x HTTP/1.1\r\n\r\n") << false
+                                       << QList<int>{404} << false << 600000;
     QTest::newRow("request cut off, then closed")
-        << QByteArray("GET /metr") << true << QList<int>{} << false;
+        << QByteArray("GET /metr") << true << QList<int>{} << false << 600000;
     QTest::newRow("request half-sent, left idle")
         << QByteArray("GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n") << false << QList<int>{}
-        << true;
-    QTest::newRow("two GETs pipelined") << kGet + kGet << false << QList<int>{200, 200} << false;
+        << true << 1000;
+    QTest::newRow("two GETs pipelined")
+        << kGet + kGet << false << QList<int>{200, 200} << false << 600000;
     QTest::newRow("a GET pipelined behind a 404")
-        << QByteArray("GET /x HTTP/1.1\r\n\r\n") + kGet << false << QList<int>{404, 200} << false;
+        << QByteArray("GET /x HTTP/1.1\r\n\r\n") + kGet << false << QList<int>{404, 200} << false
+        << 600000;
     QTest::newRow("HTTP/1.0") << QByteArray("GET /metrics HTTP/1.0\r\n\r\n") << false
-                              << QList<int>{200} << true;
+                              << QList<int>{200} << true << 600000;
     QTest::newRow("Connection: close")
         << QByteArray("GET /metrics HTTP/1.1\r\nConnection: close\r\n\r\n") << false
-        << QList<int>{200} << true;
+        << QList<int>{200} << true << 600000;
 }
 
 void tst_Metrics::unusualRequests()
@@ -621,11 +628,11 @@ void tst_Metrics::unusualRequests()
     QFETCH(bool, clientCloses);
     QFETCH(QList<int>, statuses);
     QFETCH(bool, serverCloses);
+    QFETCH(int, idleMs);
     const Tallies tallies = tallied({everyOutcome(QStringLiteral("press-1"), 1765249000123)});
     const QByteArray body = MetricsText::render(tallies.lines);
     MetricsServer server([&tallies] { return MetricsText::render(tallies.lines); });
-    // An idle connection is closed soon here, and must be within the wait.
-    server.setIdleTimeout(std::chrono::milliseconds(1000));
+    server.setIdleTimeout(std::chrono::milliseconds(idleMs));
     QVERIFY2(server.listen(QStringLiteral("127.0.0.1"), 0), qPrintable(server.errorString()));
     const quint16 port = server.serverPort();
 
