@@ -15,9 +15,10 @@ class QTcpSocket;
 // (6.4) does not: at most maxConnections() open at once (one more is
 // answered 503 and closed); a connection idle for idleTimeout() is closed;
 // a request (its head and any body) of more than kRequestLimit bytes is
-// answered 431 or 413, read and dropped until the client stops sending, and
-// closed. It also closes a connection once answered where the client asked
-// for that (HTTP/1.0, "Connection: close"), which Qt's server does not.
+// answered 431 or 413, and what follows read and dropped, so that the
+// client gets to read the answer, until it has not sent for kLinger or has
+// sent kDiscardLimit; then the connection is closed. It also closes a connection once answered
+// where the client asked for that (HTTP/1.0, "Connection: close"), which Qt's server does not.
 class MetricsListener : public QTcpServer {
     Q_OBJECT
 public:
