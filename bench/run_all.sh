@@ -49,6 +49,7 @@ run bench_chart "$BUILD_DIR/bench/bench_chart" "$IDLE_SECONDS"
 run bench_cli "$BUILD_DIR/bench/bench_cli" "$BUILD_DIR/commcheck-cli"
 run bench_network "$BUILD_DIR/bench/bench_network" "$BUILD_DIR/commcheck-cli"
 run bench_monitor "$BUILD_DIR/bench/bench_monitor" "$BUILD_DIR/commcheck-cli"
+run bench_metrics "$BUILD_DIR/bench/bench_metrics"
 
 echo
 echo "=== summary"

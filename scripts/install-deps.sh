@@ -15,6 +15,7 @@ qt6-base-dev
 qt6-serialport-dev
 qt6-charts-dev
 qt6-httpserver-dev
+qt6-websockets-dev
 libqt6opengl6-dev
 qt6-translations-l10n
 libqt6svg6
