@@ -8,7 +8,10 @@
 #include "CsvLog.h"
 #include "ExitCode.h"
 #include "LinePort.h"
+#include "MetricsServer.h"
+#include "MetricsText.h"
 #include "MonitorConfig.h"
+#include "MonitorLine.h"
 #include "MonitorRun.h"
 #include "NetworkPort.h"
 #include "PortLocator.h"
@@ -156,6 +159,24 @@ int CliProgram::runMonitor(const CliOptions &options)
         Console::write(err_, QStringLiteral("commcheck-cli: %1\n").arg(error));
         return ExitUsage;
     }
+    // The metrics are served from the start, a line down before its first
+    // open included; an address that cannot be listened on starts nothing.
+    QList<MetricsText::Line> tallies;
+    for (const MonitorLine *line : run.lines())
+        tallies.append({line->name(), &line->tally()});
+    MetricsServer metrics([&tallies] { return MetricsText::render(tallies); });
+    if (!metrics.listen(options.metricsHost, options.metricsPort)) {
+        Console::write(err_, QStringLiteral("commcheck-cli: %1\n").arg(metrics.errorString()));
+        return ExitPortNotOpened;
+    }
+    const QString host = options.metricsHost.contains(u':')
+                             ? QStringLiteral("[%1]").arg(options.metricsHost)
+                             : options.metricsHost;
+    Console::write(err_, QStringLiteral("commcheck-cli: metrics at http://%1:%2%3\n")
+                             .arg(host)
+                             .arg(metrics.serverPort())
+                             .arg(QLatin1String(MetricsServer::kPath)));
+
     StopSignals stops(StopSignals::Mode::InOrder);
     if (!stops.isValid())
         Console::write(err_, QStringLiteral("commcheck-cli: SIGTERM and Ctrl+C will end the "

@@ -68,6 +68,11 @@ void MetricsListener::incomingConnection(qintptr descriptor)
         if (auto found = connections_.find(socket); found != connections_.end())
             found->lastActivity.start();
     });
+    // Gone once closed: the HTTP server deletes the socket only later, and
+    // a storm of scrapes would otherwise find the limit full of connections
+    // that have ended.
+    connect(socket, &QTcpSocket::disconnected, this,
+            [this, socket] { connections_.remove(socket); });
     connect(socket, &QObject::destroyed, this, [this, socket] { connections_.remove(socket); });
     // The HTTP server deletes the socket once it is closed; one refused
     // here is closed and deleted here.

@@ -37,7 +37,7 @@ public:
     int maxConnections() const { return maxConnections_; }
     void setIdleTimeout(std::chrono::milliseconds timeout);
     std::chrono::milliseconds idleTimeout() const { return idleTimeout_; }
-    // Connections accepted and not yet closed and gone.
+    // Connections accepted and not yet closed.
     int openConnections() const { return int(connections_.size()); }
 
     // A request on `socket` has been answered; `closeAsked` when its

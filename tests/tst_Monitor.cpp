@@ -5,9 +5,12 @@
 // on the standard output) must be each line's own truth, whatever the other
 // lines do.
 #include "PortFolder.h"
+#include "Prometheus.h"
 #include "PtyPair.h"
+#include "ScrapeStorm.h"
 #include "ScriptedFarEnd.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -82,6 +85,15 @@ QString section(const QString &name, const QString &port, const QString &more = 
     return QStringLiteral("[%1]\nport = %2\ntext = ABC[13]\ninterval = 250\ntimeout = %3\n"
                           "flow = none\n%4\n")
         .arg(name, port, QString::number(timeoutMs), more);
+}
+
+// "200 x961, 503 x39": how a storm's requests were answered.
+QString statusCounts(const ScrapeStorm::Result &result)
+{
+    QStringList counts;
+    for (auto it = result.statuses.cbegin(); it != result.statuses.cend(); ++it)
+        counts << QStringLiteral("%1 x%2").arg(it.key()).arg(it.value());
+    return counts.join(QStringLiteral(", "));
 }
 
 bool writeText(const QString &path, const QString &text)
@@ -160,8 +172,15 @@ void MonitorTest::eachLineKeepsItsOwnCount()
 
     QProcess cli;
     ErrorOutput err(cli);
-    cli.start(QStringLiteral(COMMCHECK_CLI_PATH), {QStringLiteral("monitor"), configPath});
+    cli.start(QStringLiteral(COMMCHECK_CLI_PATH),
+              {QStringLiteral("monitor"), configPath, QStringLiteral("--metrics-listen"),
+               QStringLiteral("127.0.0.1:0")});
     QVERIFY2(cli.waitForStarted(kWaitMs), qPrintable(cli.errorString()));
+    static const QRegularExpression metricsAt(
+        QStringLiteral("commcheck-cli: metrics at http://127\\.0\\.0\\.1:(\\d+)/metrics\n"));
+    QTRY_VERIFY2_WITH_TIMEOUT(metricsAt.match(err.text()).hasMatch(), qPrintable(err.text()),
+                              kWaitMs);
+    const QString metricsPort = metricsAt.match(err.text()).captured(1);
 
     // The pulled line answers first; then, with a probe out, its device
     // goes, as a USB adapter pulled out does: the program's port is lost.
@@ -186,6 +205,43 @@ void MonitorTest::eachLineKeepsItsOwnCount()
         QTRY_VERIFY2_WITH_TIMEOUT(farEndOf(name).arrivals() >= kProbesEach, qPrintable(name),
                                   kWaitMs);
 
+    // Prometheus scrapes the monitor and reads each line's own figures
+    // back; meanwhile a storm of scrapes, which the checks must not feel
+    // (no clean line loses a probe: see the summaries below).
+    Prometheus prometheus(QStringLiteral("127.0.0.1:") + metricsPort);
+    QString prometheusError;
+    QVERIFY2(prometheus.start(&prometheusError), qPrintable(prometheusError));
+    ScrapeStorm storm(QStringLiteral("127.0.0.1"), quint16(metricsPort.toUInt()));
+    storm.start(1000, 50);
+    const auto value = [&prometheus](const QString &expr) {
+        return prometheus.query(expr).value_or(-1);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(value(QStringLiteral("count(commcheck_line_up == 1)")),
+                              double(kLines), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(value(QStringLiteral("commcheck_lost_total{line=\"dropping\"}")) >= 1,
+                             kWaitMs);
+    QCOMPARE(value(QStringLiteral("commcheck_lost_total{line=\"pulled\"}")), 1.0);
+    QCOMPARE(value(QStringLiteral("sum(commcheck_lost_total{line!~\"dropping|pulled\"})")), 0.0);
+    QCOMPARE(value(QStringLiteral("sum(commcheck_errors_total)")), 0.0);
+    // The slow line's replies take 400 ms at least; the others' far less.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        value(QStringLiteral("commcheck_response_seconds_count{line=\"slow\"}")) >= 3, kWaitMs);
+    QCOMPARE(value(QStringLiteral("commcheck_response_seconds_bucket{line=\"slow\",le=\"0.25\"}")),
+             0.0);
+    QVERIFY(value(QStringLiteral(
+                "commcheck_response_seconds_bucket{line=\"clean-05\",le=\"0.25\"}")) >= 1);
+    QVERIFY(value(QStringLiteral("commcheck_last_exchange_timestamp_seconds{line=\"clean-05\"}")) >
+            double(QDateTime::currentSecsSinceEpoch() - 3600));
+    QString scrapeError;
+    QCOMPARE(prometheus.targetHealth(&scrapeError), QStringLiteral("up"));
+    QCOMPARE(scrapeError, QString());
+    const double probesSeen = value(QStringLiteral("commcheck_probes_total{line=\"clean-05\"}"));
+    prometheus.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(storm.finished(), kWaitMs);
+    const ScrapeStorm::Result scrapes = storm.result();
+    QCOMPARE(scrapes.failures, QStringList());
+    QVERIFY2(scrapes.statuses.value(200) == 1000, qPrintable(statusCounts(scrapes)));
+
     QVERIFY(::kill(pid_t(cli.processId()), SIGTERM) == 0);
     QVERIFY2(cli.waitForFinished(kWaitMs), "the monitor did not end at SIGTERM");
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
@@ -205,6 +261,8 @@ void MonitorTest::eachLineKeepsItsOwnCount()
     QVERIFY2(err.text().contains(QStringLiteral("commcheck-cli: monitor stopped by SIGTERM after")),
              qPrintable(err.text()));
 
+    QVERIFY2(probesSeen >= 1 && probesSeen <= double(lines[QStringLiteral("clean-05")].probes),
+             qPrintable(QString::number(probesSeen)));
     for (const QString &name : std::as_const(names)) {
         const Summary &s = lines[name];
         const QByteArray what = (name + QStringLiteral(": ") + err.text()).toUtf8();
