@@ -3,19 +3,27 @@
 // once and note when it came:
 //  - the processor time of the whole monitor process (utime + stime from
 //    /proc/PID/stat, every thread) as a share of one core;
-//  - its peak resident memory (VmHWM);
+//  - its peak resident memory (VmHWM, read at the end: the scrapes below
+//    included);
 //  - the spacing of the probes as the far ends see it: per line the mean of
 //    the gaps between arrivals against the 1 s interval, the worst line's
 //    deviation, and the longest single gap of any line.
-// The minute starts once every line has had its first probe.
+// The minute starts once every line has had its first probe. Then, with
+// the monitor still running:
+//  - /metrics of the 64 lines scraped 200 times one after the other, each
+//    from its connect to the end of its answer;
+//  - storms of 1000 scrapes, 50 at once, one after the other for
+//    kStormSeconds, and the probe spacing of every line meanwhile, as above.
 //
 //   bench_monitor <commcheck-cli> [seconds]      (default 60)
 #include "CliProcess.h"
 #include "EchoFarEnd.h"
+#include "ScrapeStorm.h"
 #include "Summary.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -37,6 +45,8 @@ constexpr int kQuietMs = 300;
 constexpr double kCpuTargetPercent = 5;
 constexpr double kMemoryTargetMB = 40;
 constexpr double kSpacingTargetPercent = 1;
+constexpr double kScrapeTargetMs = 5;
+constexpr int kStormSeconds = 20;
 
 // utime + stime of `pid` in seconds, or a negative value.
 double processorSeconds(pid_t pid)
@@ -174,9 +184,19 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    // A port free a moment ago, for the monitor's metrics.
+    quint16 metricsPort = 0;
+    {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHost, 0)) {
+            std::fprintf(stderr, "bench_monitor: no free port for the metrics\n");
+            return 1;
+        }
+        metricsPort = probe.serverPort();
+    }
     const pid_t pid = CliProcess::start(program, {QStringLiteral("monitor"), config,
                                                   QStringLiteral("--metrics-listen"),
-                                                  QStringLiteral("127.0.0.1:0")});
+                                                  QStringLiteral("127.0.0.1:%1").arg(metricsPort)});
     if (pid < 0)
         return 1;
     int status = 0;
@@ -218,6 +238,21 @@ int main(int argc, char *argv[])
     }
     const qint64 toNs = CliProcess::monotonicNs();
     const double cpuAfter = processorSeconds(pid);
+
+    // Scrapes of the running monitor: one at a time, then storms.
+    const ScrapeStorm scrapes(QStringLiteral("127.0.0.1"), metricsPort);
+    const ScrapeStorm::Result single = scrapes.run(200, 1);
+    const qint64 stormFromNs = CliProcess::monotonicNs();
+    int stormRequests = 0;
+    int stormAnswered = 0;
+    QStringList stormFailures;
+    while (CliProcess::monotonicNs() - stormFromNs < qint64(kStormSeconds) * 1000000000) {
+        const ScrapeStorm::Result storm = scrapes.run(1000, 50);
+        stormRequests += 1000;
+        stormAnswered += storm.statuses.value(200);
+        stormFailures += storm.failures;
+    }
+    const qint64 stormToNs = CliProcess::monotonicNs();
     const double peakMB = peakResidentMB(pid);
     const int exitStatus = CliProcess::finish(pid, true);
     if (cpuBefore < 0 || cpuAfter < 0 || peakMB < 0) {
@@ -240,6 +275,19 @@ int main(int argc, char *argv[])
                      static_cast<long long>(found.fewestGaps), seconds);
         return 1;
     }
+    if (single.statuses.value(200) != 200 || stormAnswered != stormRequests) {
+        std::fprintf(stderr,
+                     "bench_monitor: scrapes of the monitor not all answered 200: %d of 200 "
+                     "one at a time, %d of %d in the storms; %s\n",
+                     single.statuses.value(200), stormAnswered, stormRequests,
+                     qPrintable(stormFailures.value(0)));
+        return 1;
+    }
+    QList<double> scrapeMs = single.milliseconds;
+    std::sort(scrapeMs.begin(), scrapeMs.end());
+    const double scrapeMedianMs = scrapeMs[scrapeMs.size() / 2];
+    const Spacing stormed = spacing(ends, stormFromNs, stormToNs);
+
     std::printf("  processor time  %.2f s of %.1f s: %.2f %% of a core\n", cpuAfter - cpuBefore,
                 wallSeconds, cpuPercent);
     std::printf("  peak resident   %.1f MB (VmHWM)\n", peakMB);
@@ -256,7 +304,8 @@ int main(int argc, char *argv[])
                    Summary::judge(cpuPercent <= kCpuTargetPercent));
     Summary::print(QStringLiteral("monitor, %1 lines: peak resident memory").arg(kLines),
                    Summary::number(peakMB, 1, QStringLiteral("MB")),
-                   QStringLiteral("<= %1 MB").arg(kMemoryTargetMB), QStringLiteral("VmHWM"),
+                   QStringLiteral("<= %1 MB").arg(kMemoryTargetMB),
+                   QStringLiteral("VmHWM, the scrape storms included"),
                    Summary::judge(peakMB <= kMemoryTargetMB));
     Summary::print(
         QStringLiteral("monitor, %1 lines: mean probe spacing, worst line off 1 s").arg(kLines),
@@ -265,5 +314,28 @@ int main(int argc, char *argv[])
         QStringLiteral("longest gap ") +
             Summary::number(found.longestGapMs, 1, QStringLiteral("ms")),
         Summary::judge(found.worstDeviationPercent <= kSpacingTargetPercent));
+
+    std::printf("  scrapes         one at a time: median %.3f ms, longest %.3f ms, body %lld "
+                "bytes\n",
+                scrapeMedianMs, scrapeMs.back(), static_cast<long long>(single.bodySizes.value(0)));
+    std::printf("  during storms   %d scrapes 50 at once in %.1f s; worst line %s: mean gap "
+                "%.2f ms (%.3f %% off 1 s); longest gap %.1f ms (%s)\n",
+                stormRequests, double(stormToNs - stormFromNs) / 1e9, qPrintable(stormed.worstLine),
+                stormed.worstMeanMs, stormed.worstDeviationPercent, stormed.longestGapMs,
+                qPrintable(stormed.longestLine));
+    Summary::print(QStringLiteral("monitor, %1 lines: /metrics scrape, median of 200").arg(kLines),
+                   Summary::number(scrapeMedianMs, 3, QStringLiteral("ms")),
+                   QStringLiteral("<= %1 ms").arg(kScrapeTargetMs),
+                   QStringLiteral("longest ") +
+                       Summary::number(scrapeMs.back(), 3, QStringLiteral("ms")),
+                   Summary::judge(scrapeMedianMs <= kScrapeTargetMs));
+    Summary::print(
+        QStringLiteral("monitor, %1 lines: mean probe spacing during scrape storms, worst line")
+            .arg(kLines),
+        Summary::number(stormed.worstDeviationPercent, 3, QStringLiteral("%")),
+        QStringLiteral("<= %1 %").arg(kSpacingTargetPercent),
+        QStringLiteral("%1 scrapes, 50 at once; longest gap ").arg(stormRequests) +
+            Summary::number(stormed.longestGapMs, 1, QStringLiteral("ms")),
+        Summary::judge(stormed.worstDeviationPercent <= kSpacingTargetPercent));
     return 0;
 }
