@@ -55,6 +55,7 @@ QByteArray CheckReport::json() const
     o.insert(QStringLiteral("late"), whole(f.late));
     o.insert(QStringLiteral("unanswered"), whole(f.unanswered));
     o.insert(QStringLiteral("lost_counted"), whole(verdict_.measures().lost));
+    o.insert(QStringLiteral("port_losses"), whole(facts_.portLosses));
     o.insert(QStringLiteral("mean_ms"), ms(f.mean));
     o.insert(QStringLiteral("min_ms"), ms(f.min));
     o.insert(QStringLiteral("max_ms"), ms(f.max));

@@ -21,6 +21,9 @@ public:
         ExchangeRecord::Figures figures;
         std::chrono::milliseconds duration{0};
         QString ended; // why the run ended: "5 probes ended"
+        // Times the port was lost: with --reconnect, each one it came back
+        // from; without, the one that ended the run.
+        std::uint64_t portLosses = 0;
         int exitCode = 0;
     };
 

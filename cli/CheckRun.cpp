@@ -253,6 +253,7 @@ CheckReport CheckRun::report() const
     facts.figures = figures_.figures();
     facts.duration = std::chrono::milliseconds(runTime_.elapsed());
     facts.ended = why_;
+    facts.portLosses = options_.reconnect ? keeper_.losses() : portLost() ? 1 : 0;
     facts.exitCode = endCode();
     return CheckReport(facts, verdict());
 }

@@ -835,7 +835,8 @@ void CliProgramTest::endsInOneJsonObject_data()
     QTest::newRow("every probe came back")
         << "check %DEV --text ABC[13] --interval 20 --count 5 --format json" << FarEnd::Echo << 0
         << "port=\"%DEV\"; text=\"ABC[13]\"; probes=5; count=5; errors=0; lost=0; late=0; "
-           "unanswered=0; lost_counted=0; mean_ms=#; min_ms=#; max_ms=#; p50_ms=#; p95_ms=#; "
+           "unanswered=0; lost_counted=0; port_losses=0; mean_ms=#; min_ms=#; max_ms=#; p50_ms=#; "
+           "p95_ms=#; "
            "p99_ms=#; stddev_ms=#; duration_s=#; ended=\"5 probes ended\"; exit=0; exceeded=[]";
     QTest::newRow("a probe dropped, over --max-lost")
         << "check %DEV --text ABC[13] --flow none --interval 20 --timeout 1000 --count 4 "
@@ -894,10 +895,10 @@ void CliProgramTest::endsInOneJsonObject()
     QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString() + out));
     QVERIFY(document.isObject());
     const QJsonObject object = document.object();
-    const QStringList keys = {"count",   "duration_s", "ended",     "errors",       "exceeded",
-                              "exit",    "late",       "lost",      "lost_counted", "max_ms",
-                              "mean_ms", "min_ms",     "p50_ms",    "p95_ms",       "p99_ms",
-                              "port",    "probes",     "stddev_ms", "text",         "unanswered"};
+    const QStringList keys = {
+        "count",  "duration_s",   "ended",       "errors",  "exceeded",  "exit",   "late",
+        "lost",   "lost_counted", "max_ms",      "mean_ms", "min_ms",    "p50_ms", "p95_ms",
+        "p99_ms", "port",         "port_losses", "probes",  "stddev_ms", "text",   "unanswered"};
     QCOMPARE(object.keys(), keys);
     QCOMPARE(object.value(QStringLiteral("exit")).toInt(-1), exitCode);
     for (const QString &term : expected.split(QStringLiteral("; "))) {
@@ -919,14 +920,18 @@ void CliProgramTest::keepsItsLineWithReconnect_data()
     // Whether the port names a device at the start, and whether it is then
     // pulled out; either way a device is put under its number later.
     QTest::addColumn<bool>("thereAtStart");
+    // The figures read from the summary, or from --format json's object.
+    QTest::addColumn<bool>("json");
 
-    QTest::newRow("pulled out and put back") << true;
-    QTest::newRow("not there at the first open, then put in") << false;
+    QTest::newRow("pulled out and put back") << true << false;
+    QTest::newRow("not there at the first open, then put in") << false << false;
+    QTest::newRow("pulled out and put back, as JSON") << true << true;
 }
 
 void CliProgramTest::keepsItsLineWithReconnect()
 {
     QFETCH(bool, thereAtStart);
+    QFETCH(bool, json);
 
     // A number that is no device of the system's own: only the folder's
     // entry makes it one.
@@ -946,12 +951,16 @@ void CliProgramTest::keepsItsLineWithReconnect()
         QVERIFY(folder.map(kNumber, far->device()));
     }
 
+    QStringList arguments = {QStringLiteral("check"),      port,
+                             QStringLiteral("--text"),     QStringLiteral("ABC[13]"),
+                             QStringLiteral("--flow"),     QStringLiteral("none"),
+                             QStringLiteral("--interval"), QStringLiteral("200"),
+                             QStringLiteral("--timeout"),  QStringLiteral("30000"),
+                             QStringLiteral("--reconnect")};
+    if (json)
+        arguments << QStringLiteral("--format") << QStringLiteral("json");
     QProcess cli;
-    cli.start(cliPath(),
-              {QStringLiteral("check"), port, QStringLiteral("--text"), QStringLiteral("ABC[13]"),
-               QStringLiteral("--flow"), QStringLiteral("none"), QStringLiteral("--interval"),
-               QStringLiteral("200"), QStringLiteral("--timeout"), QStringLiteral("30000"),
-               QStringLiteral("--reconnect")});
+    cli.start(cliPath(), arguments);
     QVERIFY2(cli.waitForStarted(kLimitMs), qPrintable(cli.errorString()));
     QString err;
     const auto errSoFar = [&]() -> const QString & {
@@ -985,11 +994,20 @@ void CliProgramTest::keepsItsLineWithReconnect()
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
     const QString out = QString::fromUtf8(cli.readAllStandardOutput());
     QMap<QString, qint64> figures;
-    static const QRegularExpression row(QStringLiteral("^(\\w+(?: lost)?) +(\\d+)$"),
-                                        QRegularExpression::MultilineOption);
-    for (auto it = row.globalMatch(out); it.hasNext();) {
-        const auto match = it.next();
-        figures[match.captured(1)] = match.captured(2).toLongLong();
+    if (json) {
+        const QJsonObject object = QJsonDocument::fromJson(out.toUtf8()).object();
+        for (const QString &key : object.keys()) {
+            if (object.value(key).isDouble())
+                figures[key == u"port_losses" ? QStringLiteral("port lost") : key] =
+                    qint64(object.value(key).toDouble());
+        }
+    } else {
+        static const QRegularExpression row(QStringLiteral("^(\\w+(?: lost)?) +(\\d+)$"),
+                                            QRegularExpression::MultilineOption);
+        for (auto it = row.globalMatch(out); it.hasNext();) {
+            const auto match = it.next();
+            figures[match.captured(1)] = match.captured(2).toLongLong();
+        }
     }
     const QByteArray what = (out + err).toUtf8();
     for (const char *name :
