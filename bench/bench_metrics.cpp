@@ -13,6 +13,7 @@
 #include "LineTally.h"
 #include "MetricsServer.h"
 #include "MetricsText.h"
+#include "Percentile.h"
 #include "ScrapeStorm.h"
 #include "Summary.h"
 
@@ -36,11 +37,10 @@ constexpr double kRenderTargetMs = 1.0;
 constexpr double kTickLateTargetMs = 50.0;
 constexpr int kTickMs = 10;
 
+// The p-th percentile by nearest rank, as the programs print theirs.
 double percentile(std::vector<double> values, double p)
 {
-    std::sort(values.begin(), values.end());
-    const auto rank = std::size_t(std::max(0.0, p / 100.0 * double(values.size()) - 1e-9));
-    return values[std::min(rank, values.size() - 1)];
+    return Percentile::exact(values, {&p, 1}).front();
 }
 
 // A day of probing every second: response times spread over the buckets
