@@ -4,34 +4,23 @@
 
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 EchoFarEnd::EchoFarEnd()
 {
-    if (!pty_.isValid() || ::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) == -1)
-        return;
-    thread_ = std::thread([this] { relay(); });
+    relay_.start([this] { relay(); });
 }
 
+// The relay stops before the state it notes goes.
 EchoFarEnd::~EchoFarEnd()
 {
-    if (thread_.joinable()) {
-        const char byte = 0;
-        [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);
-        thread_.join();
-    }
-    for (int fd : wake_)
-        if (fd >= 0)
-            ::close(fd);
+    relay_.stop();
 }
 
 QString EchoFarEnd::error() const
 {
-    if (!pty_.isValid())
-        return pty_.error();
-    return thread_.joinable() ? QString() : QStringLiteral("could not start the echo");
+    return relay_.error(QStringLiteral("the echo"));
 }
 
 void EchoFarEnd::arm()
@@ -63,10 +52,10 @@ std::vector<qint64> EchoFarEnd::arrivals() const
 
 void EchoFarEnd::relay()
 {
-    const int far = pty_.masterFd();
+    const int far = relay_.pty().masterFd();
     char buffer[4096];
     for (;;) {
-        pollfd fds[2] = {{wake_[0], POLLIN, 0}, {far, POLLIN, 0}};
+        pollfd fds[2] = {{relay_.wakeFd(), POLLIN, 0}, {far, POLLIN, 0}};
         if (::poll(fds, 2, -1) == -1) {
             if (errno == EINTR)
                 continue;
@@ -103,7 +92,7 @@ void EchoFarEnd::relay()
             }
             if (written == -1 && errno != EAGAIN && errno != EINTR)
                 return;
-            pollfd room[2] = {{far, POLLOUT, 0}, {wake_[0], POLLIN, 0}};
+            pollfd room[2] = {{far, POLLOUT, 0}, {relay_.wakeFd(), POLLIN, 0}};
             if (::poll(room, 2, 100) > 0 && (room[1].revents & POLLIN))
                 return;
         }

@@ -1,12 +1,11 @@
 #pragma once
 
-#include "PtyPair.h"
+#include "PtyThread.h"
 
 #include <QString>
 
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 // The far end of a line that sends back every byte at once, as a loop-back
@@ -22,9 +21,9 @@ public:
     EchoFarEnd(const EchoFarEnd &) = delete;
     EchoFarEnd &operator=(const EchoFarEnd &) = delete;
 
-    bool isValid() const { return pty_.isValid() && thread_.joinable(); }
+    bool isValid() const { return relay_.isValid(); }
     QString error() const;
-    QString device() const { return pty_.slavePath(); }
+    QString device() const { return relay_.pty().slavePath(); }
 
     // Forgets the last arrival: the next byte that comes is noted.
     void arm();
@@ -42,8 +41,6 @@ public:
 private:
     void relay();
 
-    PtyPair pty_;
-    int wake_[2] = {-1, -1}; // a pipe that tells the relay to stop
     mutable std::mutex mutex_;
     std::condition_variable arrived_;
     bool armed_ = false;
@@ -51,5 +48,5 @@ private:
     qint64 quietNs_ = -1; // below 0: arrivals are not noted
     qint64 lastReadNs_ = -1;
     std::vector<qint64> arrivals_;
-    std::thread thread_;
+    PtyThread relay_; // last: gone first, before what it uses
 };

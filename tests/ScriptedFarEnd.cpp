@@ -3,34 +3,22 @@
 #include <algorithm>
 #include <cerrno>
 #include <deque>
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 ScriptedFarEnd::ScriptedFarEnd(Script script) : script_(std::move(script))
 {
-    if (!pty_.isValid() || ::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) == -1)
-        return;
-    thread_ = std::thread([this] { run(); });
+    thread_.start([this] { run(); });
 }
 
 ScriptedFarEnd::~ScriptedFarEnd()
 {
-    if (thread_.joinable()) {
-        const char byte = 0;
-        [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);
-        thread_.join();
-    }
-    for (int fd : wake_)
-        if (fd >= 0)
-            ::close(fd);
+    thread_.stop();
 }
 
 QString ScriptedFarEnd::error() const
 {
-    if (!pty_.isValid())
-        return pty_.error();
-    return thread_.joinable() ? QString() : QStringLiteral("could not start the far end");
+    return thread_.error(QStringLiteral("the far end"));
 }
 
 void ScriptedFarEnd::run()
@@ -43,7 +31,7 @@ void ScriptedFarEnd::run()
     std::deque<Answer> due; // in the order they go out
     QByteArray heard;
     int answered = 0;
-    const int fd = pty_.masterFd();
+    const int fd = thread_.pty().masterFd();
     for (;;) {
         int waitMs = -1;
         if (!due.empty()) {
@@ -51,7 +39,7 @@ void ScriptedFarEnd::run()
                 std::chrono::ceil<std::chrono::milliseconds>(due.front().at - Clock::now());
             waitMs = int(std::max<qint64>(left.count(), 0));
         }
-        pollfd fds[2] = {{wake_[0], POLLIN, 0}, {fd, POLLIN, 0}};
+        pollfd fds[2] = {{thread_.wakeFd(), POLLIN, 0}, {fd, POLLIN, 0}};
         if (::poll(fds, 2, waitMs) == -1 && errno != EINTR)
             return;
         if (fds[0].revents & POLLIN)

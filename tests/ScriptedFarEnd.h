@@ -1,13 +1,12 @@
 #pragma once
 
-#include "PtyPair.h"
+#include "PtyThread.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 
 // A far station on a pseudo-terminal that answers each arrival of a text as
 // a misbehaving device would: late, twice, with one reply corrupted, not
@@ -30,9 +29,9 @@ public:
     ScriptedFarEnd(const ScriptedFarEnd &) = delete;
     ScriptedFarEnd &operator=(const ScriptedFarEnd &) = delete;
 
-    bool isValid() const { return pty_.isValid() && thread_.joinable(); }
+    bool isValid() const { return thread_.isValid(); }
     QString error() const;
-    QString device() const { return pty_.slavePath(); }
+    QString device() const { return thread_.pty().slavePath(); }
     // Arrivals of the text so far.
     int arrivals() const { return arrivals_.load(); }
 
@@ -40,8 +39,6 @@ private:
     void run();
 
     Script script_;
-    PtyPair pty_;
-    int wake_[2] = {-1, -1}; // a pipe that tells the thread to stop
     std::atomic<int> arrivals_{0};
-    std::thread thread_;
+    PtyThread thread_; // last: gone first, before what it uses
 };
